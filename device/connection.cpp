@@ -1,0 +1,66 @@
+// Connection and the request/response exchange.
+#include <chrono>
+
+#include "frame_receiver.h"
+#include "qx480ddg.h"
+
+namespace {
+
+// Millisecond ticks that wrap at 2^32, like the Windows tick count.
+struct MillisecondClock {
+    std::uint32_t operator()() const {
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    }
+};
+
+}  // namespace
+
+QX480DDG::QX480DDG() = default;
+
+QX480DDG::~QX480DDG() { Close(); }
+
+bool QX480DDG::Open(const wchar_t* portName, int baudRate) {
+    return m_port.Open(portName, baudRate, 8, StopBits::One, Parity::None);
+}
+
+bool QX480DDG::Open(const char* portName, int baudRate) {
+    return m_port.Open(portName, baudRate, 8, StopBits::One, Parity::None);
+}
+
+void QX480DDG::Close() { m_port.Close(); }
+
+bool QX480DDG::IsOpen() const { return m_port.IsOpen(); }
+
+SerialPort& QX480DDG::Port() { return m_port; }
+
+bool QX480DDG::SendFrame(std::uint8_t cmd, std::uint16_t opt, const std::uint8_t* pa, int paLen, QX480Frame* out,
+                         int timeoutMs) {
+    if (!m_port.IsOpen()) return false;
+    std::vector<std::uint8_t> request;
+    BuildFrame(cmd, opt, pa, paLen, request);
+    return Exchange(request, out, timeoutMs);
+}
+
+bool QX480DDG::SendFrameU32(std::uint8_t cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words,
+                            QX480Frame* out, int timeoutMs) {
+    if (!m_port.IsOpen()) return false;
+    std::vector<std::uint8_t> request;
+    BuildFrameU32(cmd, opt, words, request);
+    return Exchange(request, out, timeoutMs);
+}
+
+bool QX480DDG::Exchange(const std::vector<std::uint8_t>& request, QX480Frame* out, int timeoutMs) {
+    if (request.empty()) return false;  // the builder refused the parameters
+    // Whatever waits now (a late answer to an earlier request) is not our response.
+    m_port.DiscardInput();
+    const int size = static_cast<int>(request.size());
+    if (m_port.Write(request.data(), size, timeoutMs) != size) return false;
+    if (out == nullptr) return true;
+    return RecvFrame(*out, timeoutMs);
+}
+
+bool QX480DDG::RecvFrame(QX480Frame& out, int timeoutMs) {
+    MillisecondClock clock;
+    return qx480::detail::ReceiveFrame(m_port, clock, out, timeoutMs);
+}

@@ -1,0 +1,104 @@
+// The device's command set: command codes, option words, units on the wire,
+// the success rule of a response and the layout of the timing block.
+#pragma once
+
+#include <cstdint>
+
+#include "frame.h"
+#include "qx480_export.h"
+
+// One-byte command codes. The device answers every request with one frame.
+enum class QX480Command : std::uint8_t {
+    SET_TRIGGER = 0x01,        // opt: TriggerModeOpt; no PA
+    SET_TRIG_FREQ = 0x05,      // opt 0; PA: u32 period in 4 ns ticks
+    SET_CHANNEL = 0x06,        // opt: ChannelOpt; no PA
+    SET_GLOBAL_OUTPUT = 0x07,  // opt 1 enables, 0 disables; no PA
+    SET_DELAY = 0x08,          // opt: channel 1..8; PA: u64 delay in 10 ps counts
+    SET_PULSE_WIDTH = 0x09,    // opt: channel 1..8; PA: u64 width in 10 ps counts
+    SOFTWARE_TRIG = 0x14,      // opt 0; no PA
+    READ_TEMP = 0x93,          // opt 0; response PA: f32 degrees Celsius
+    READ_TIMING = 0xC1,        // opt 0; response PA: the 348-byte timing block
+};
+
+enum class QX480TriggerMode : int { Internal = 0, External = 1, Software = 2 };
+
+// Option word of SET_TRIGGER: the mode's value plus one; any other value gives 1.
+QX480_EXPORT std::uint16_t TriggerModeOpt(QX480TriggerMode mode);
+
+// Option word of SET_CHANNEL: channel * 256 + (on ? 1 : 0), cut to 16 bits.
+// No range test. On the wire the on/off byte travels before the channel byte.
+QX480_EXPORT std::uint16_t ChannelOpt(int channel, bool on);
+
+// A write command succeeded when the response is valid and the low byte of its
+// option word is 1. The high byte and the command code are not looked at.
+QX480_EXPORT bool IsWriteSuccess(const QX480Frame& frame);
+
+namespace qx480 {
+
+constexpr std::uint8_t CommandCode(QX480Command c) { return static_cast<std::uint8_t>(c); }
+
+// Option words on the wire.
+namespace option {
+constexpr std::uint16_t NONE = 0;
+constexpr std::uint16_t OUTPUT_ENABLE = 1;
+constexpr std::uint16_t OUTPUT_DISABLE = 0;
+constexpr std::uint8_t RESPONSE_OK = 1;
+constexpr std::uint8_t RESPONSE_REFUSED = 2;
+constexpr std::uint16_t TEMP_RESPONSE = 1;
+constexpr std::uint16_t TIMING_RESPONSE = 0;
+}  // namespace option
+
+// Units on the wire: times are unsigned 64-bit counts of 10 ps, the internal
+// trigger rate is a period in 4 ns ticks, the temperature an IEEE-754 single.
+namespace units {
+
+constexpr std::int64_t COUNTS_PER_NS = 100;
+constexpr double NS_PER_TICK = 4.0;
+constexpr double NS_PER_SECOND = 1e9;
+// The largest time whose 10 ps count fits the 64-bit wire field: (2^64 - 1) / 100.
+constexpr std::int64_t MAX_TIME_NS = static_cast<std::int64_t>(UINT64_MAX / COUNTS_PER_NS);
+constexpr std::int64_t PS_PER_COUNT = 10;
+
+// 10 ps count of a time in ns; false for a negative time or one above MAX_TIME_NS.
+bool TimeToWire(std::int64_t ns, std::uint64_t& count);
+// Tick count of a rate in Hz: truncate(1e9 / hz * 0.25). False for NaN, rates
+// of 0 or below, and rates whose count exceeds 32 bits. Rates above 250 MHz,
+// +infinity included, give 0 ticks.
+bool FrequencyToWire(double hz, std::uint32_t& ticks);
+// Nanoseconds of a 10 ps count; the remainder is dropped.
+constexpr std::int64_t WireToTime(std::uint64_t count) {
+    return static_cast<std::int64_t>(count / static_cast<std::uint64_t>(COUNTS_PER_NS));
+}
+// 0.0 for 0 ticks, else 1e9 / (ticks * 4).
+constexpr double WireToFrequency(std::uint32_t ticks) {
+    return ticks == 0 ? 0.0 : NS_PER_SECOND / (static_cast<double>(ticks) * NS_PER_TICK);
+}
+
+}  // namespace units
+
+// The timing block that READ_TIMING returns: all eight channels at once.
+// Per-channel arrays hold eight u64 entries, channel n at offset + 8 * (n - 1).
+namespace timing {
+
+constexpr int BLOCK_SIZE = 348;
+constexpr int ENTRY_SIZE = 8;
+constexpr int DELAY = 0;           // 8 x u64, 10 ps counts
+constexpr int WIDTH = 64;          // 8 x u64, 10 ps counts
+constexpr int WORD128 = 128;       // u16
+constexpr int BYTE130 = 130;       // u8
+constexpr int BYTE131 = 131;       // u8
+constexpr int TRIGGER_TICKS = 132; // u32, 4 ns ticks
+constexpr int BYTE136 = 136;       // u8
+constexpr int BYTE137 = 137;       // u8
+constexpr int WORD138 = 138;       // u16
+constexpr int TIME140 = 140;       // 8 x u64, 10 ps counts
+constexpr int TIME204 = 204;       // 8 x u64, 10 ps counts
+constexpr int FLOAT276 = 276;      // f32
+
+constexpr int ChannelEntry(int array, int channel) { return array + ENTRY_SIZE * (channel - 1); }
+
+}  // namespace timing
+
+constexpr int TEMPERATURE_SIZE = 4;
+
+}  // namespace qx480
