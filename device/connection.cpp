@@ -55,6 +55,7 @@ bool QX480DDG::Exchange(const std::vector<std::uint8_t>& request, QX480Frame* ou
     // Whatever waits now (a late answer to an earlier request) is not our response.
     m_port.DiscardInput();
     const int size = static_cast<int>(request.size());
+    if (m_observer) m_observer(QX480FrameDirection::Sent, request.data(), request.size());
     if (m_port.Write(request.data(), size, timeoutMs) != size) return false;
     if (out == nullptr) return true;
     return RecvFrame(*out, timeoutMs);
@@ -62,5 +63,11 @@ bool QX480DDG::Exchange(const std::vector<std::uint8_t>& request, QX480Frame* ou
 
 bool QX480DDG::RecvFrame(QX480Frame& out, int timeoutMs) {
     MillisecondClock clock;
-    return qx480::detail::ReceiveFrame(m_port, clock, out, timeoutMs);
+    if (!m_observer) return qx480::detail::ReceiveFrame(m_port, clock, out, timeoutMs);
+    const auto show = [this](const std::uint8_t* frame, std::size_t size) {
+        m_observer(QX480FrameDirection::Received, frame, size);
+    };
+    return qx480::detail::ReceiveFrame(m_port, clock, out, timeoutMs, show);
 }
+
+void QX480DDG::SetFrameObserver(QX480FrameObserver observer) { m_observer = std::move(observer); }

@@ -4,7 +4,7 @@
 // It is a template over its byte source and clock so that tests can script
 // both. Source: `int Read(std::uint8_t* buf, int size, int timeoutMs)` giving
 // a count or -1. Clock: `std::uint32_t operator()()` giving milliseconds that
-// wrap at 2^32.
+// wrap at 2^32. Each whole frame read (checked or not) is shown to `onFrame`.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +19,15 @@ constexpr int HUNT_READ_MS = 50;
 constexpr int LENGTH_READ_MS = 50;
 constexpr int BODY_READ_MS = 100;
 
-template <class Source, class Clock>
+struct IgnoreFrame {
+    void operator()(const std::uint8_t*, std::size_t) const {}
+};
+
+template <class Source, class Clock, class OnFrame = IgnoreFrame>
 class FrameReceiver {
 public:
-    FrameReceiver(Source& source, Clock& clock) : m_source(source), m_clock(clock) {}
+    FrameReceiver(Source& source, Clock& clock, const OnFrame& onFrame = OnFrame())
+        : m_source(source), m_clock(clock), m_onFrame(onFrame) {}
 
     // True when a valid frame was received and decoded into `out`. On false
     // out.valid is false and its other fields are untouched, unless the frame
@@ -41,6 +46,7 @@ public:
         whole[2] = lenField[0];
         whole[3] = lenField[1];
         if (!ReadFully(whole.data() + frame::CMD_OFFSET, len, BODY_READ_MS)) return false;
+        m_onFrame(whole.data(), whole.size());
         return ParseFrame(whole.data(), static_cast<int>(whole.size()), out);
     }
 
@@ -76,13 +82,14 @@ private:
 
     Source& m_source;
     Clock& m_clock;
+    const OnFrame& m_onFrame;
     std::uint32_t m_start = 0;
     int m_limit = 0;
 };
 
-template <class Source, class Clock>
-bool ReceiveFrame(Source& source, Clock& clock, QX480Frame& out, int timeoutMs) {
-    return FrameReceiver<Source, Clock>(source, clock).Receive(out, timeoutMs);
+template <class Source, class Clock, class OnFrame = IgnoreFrame>
+bool ReceiveFrame(Source& source, Clock& clock, QX480Frame& out, int timeoutMs, const OnFrame& onFrame = OnFrame()) {
+    return FrameReceiver<Source, Clock, OnFrame>(source, clock, onFrame).Receive(out, timeoutMs);
 }
 
 }  // namespace detail

@@ -7,7 +7,9 @@
 // One object is used by one thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "commands.h"
@@ -31,6 +33,12 @@ struct QX480TimingConfig {
     std::int64_t time204Ns;      // the channel's time at 204, ns
     float float276;              // device value at 276, as sent
 };
+
+enum class QX480FrameDirection { Sent, Received };
+
+// Sees every request frame as it is written and every whole response frame as
+// it is read (before its tail and checksum are checked).
+using QX480FrameObserver = std::function<void(QX480FrameDirection, const std::uint8_t* frame, std::size_t size)>;
 
 class QX480_EXPORT QX480DDG {
 public:
@@ -78,6 +86,10 @@ public:
     bool SendFrameU32(std::uint8_t cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words,
                       QX480Frame* out, int timeoutMs);
 
+    // Optional observer of the frames sent and received (unset by default;
+    // an empty function removes it). Runs on the caller's thread inside the exchange.
+    void SetFrameObserver(QX480FrameObserver observer);
+
     // ---- Commands: true when the device accepted the request ----
     bool SetTrigger(QX480TriggerMode mode);
     // Refuses NaN, rates <= 0 and rates slower than about 0.0582 Hz (a period
@@ -101,4 +113,5 @@ private:
     bool SendTime(QX480Command cmd, int channel, std::int64_t ns);
 
     SerialPort m_port;
+    QX480FrameObserver m_observer;
 };

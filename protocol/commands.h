@@ -60,11 +60,11 @@ constexpr std::int64_t MAX_TIME_NS = static_cast<std::int64_t>(UINT64_MAX / COUN
 constexpr std::int64_t PS_PER_COUNT = 10;
 
 // 10 ps count of a time in ns; false for a negative time or one above MAX_TIME_NS.
-bool TimeToWire(std::int64_t ns, std::uint64_t& count);
+QX480_EXPORT bool TimeToWire(std::int64_t ns, std::uint64_t& count);
 // Tick count of a rate in Hz: truncate(1e9 / hz * 0.25). False for NaN, rates
 // of 0 or below, and rates whose count exceeds 32 bits. Rates above 250 MHz,
 // +infinity included, give 0 ticks.
-bool FrequencyToWire(double hz, std::uint32_t& ticks);
+QX480_EXPORT bool FrequencyToWire(double hz, std::uint32_t& ticks);
 // Nanoseconds of a 10 ps count; the remainder is dropped.
 constexpr std::int64_t WireToTime(std::uint64_t count) {
     return static_cast<std::int64_t>(count / static_cast<std::uint64_t>(COUNTS_PER_NS));

@@ -1,0 +1,270 @@
+// The frame codec, the readers, the option encodings and the unit conversions
+// at the edges where a plausible mistake would change bytes on the wire.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "commands.h"
+#include "frame.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes Build(std::uint8_t cmd, std::uint16_t opt, const Bytes& pa) {
+    Bytes out;
+    qx480::BuildFrame(cmd, opt, pa.empty() ? nullptr : pa.data(), static_cast<int>(pa.size()), out);
+    return out;
+}
+
+QX480Frame Parse(const Bytes& in) {
+    QX480Frame f;
+    qx480::ParseFrame(in.data(), static_cast<int>(in.size()), f);
+    return f;
+}
+
+QX480Frame WithPa(const Bytes& pa) {
+    QX480Frame f{};
+    f.pa = pa;
+    return f;
+}
+
+const Bytes kSetTriggerOk{0xEB, 0x90, 0x06, 0x00, 0x01, 0x01, 0x00, 0x83, 0x01, 0xCC};
+
+TEST(Checksum, IsTheLow16BitsOfThePlainByteSum) {
+    EXPECT_EQ(qx480::Checksum(nullptr, 0), 0);
+    EXPECT_EQ(qx480::Checksum(nullptr, -5), 0);
+    const Bytes ff(300, 0xFF);
+    EXPECT_EQ(qx480::Checksum(ff.data(), 300), 10964);  // 76500 mod 65536, neither saturated nor wider
+    const Bytes head{0xEB, 0x90, 0x06, 0x00, 0x93, 0x00, 0x00};
+    EXPECT_EQ(qx480::Checksum(head.data(), 7), 532);
+}
+
+TEST(BuildFrame, NullAndEmptyParameterBlocksGiveTheSameTenByteFrame) {
+    const std::uint8_t dummy = 0x55;
+    Bytes a, b;
+    qx480::BuildFrame(0x93, 0, nullptr, 0, a);
+    qx480::BuildFrame(0x93, 0, &dummy, 0, b);
+    EXPECT_EQ(a, (Bytes{0xEB, 0x90, 0x06, 0x00, 0x93, 0x00, 0x00, 0x14, 0x02, 0xCC}));
+    EXPECT_EQ(a, b);
+}
+
+TEST(BuildFrame, OverwritesWhateverTheVectorHeldBefore) {
+    Bytes out(500, 0x77);
+    qx480::BuildFrame(0x01, 3, nullptr, 0, out);
+    EXPECT_EQ(out, (Bytes{0xEB, 0x90, 0x06, 0x00, 0x01, 0x03, 0x00, 0x85, 0x01, 0xCC}));
+    Bytes shorter(3, 0x77);
+    qx480::BuildFrame(0x01, 3, nullptr, 0, shorter);
+    EXPECT_EQ(shorter, out);
+}
+
+TEST(BuildFrame, CopiesHeadAndTailBytesInsideTheParameterBlockUnchanged) {
+    const Bytes pa{0xEB, 0x90, 0xCC, 0x00};
+    const Bytes f = Build(0x05, 0x1234, pa);
+    ASSERT_EQ(f.size(), pa.size() + 10);
+    EXPECT_EQ(Bytes(f.begin() + 7, f.begin() + 11), pa);
+    EXPECT_EQ(f[5], 0x34);  // option low byte first
+    EXPECT_EQ(f[6], 0x12);
+    const QX480Frame parsed = Parse(f);
+    ASSERT_TRUE(parsed.valid);
+    EXPECT_EQ(parsed.pa, pa);
+}
+
+TEST(BuildFrame, LargestParameterBlockFillsTheLengthField) {
+    const Bytes pa(qx480::frame::MAX_PA, 0xA5);
+    const Bytes f = Build(0xC1, 0, pa);
+    ASSERT_EQ(f.size(), 65539u);
+    EXPECT_EQ(f[2], 0xFF);
+    EXPECT_EQ(f[3], 0xFF);
+    EXPECT_EQ(f.back(), qx480::frame::TAIL);
+    const QX480Frame parsed = Parse(f);
+    EXPECT_TRUE(parsed.valid);
+    EXPECT_EQ(parsed.pa.size(), pa.size());
+}
+
+TEST(BuildFrame, RefusesInputOutsideItsContractWithAnEmptyVector) {
+    const Bytes big(qx480::frame::MAX_PA + 1, 0);
+    Bytes out(20, 0x11);
+    qx480::BuildFrame(0x08, 1, big.data(), qx480::frame::MAX_PA + 1, out);
+    EXPECT_TRUE(out.empty());
+    out.assign(20, 0x11);
+    qx480::BuildFrame(0x08, 1, big.data(), -1, out);
+    EXPECT_TRUE(out.empty());
+    out.assign(20, 0x11);
+    qx480::BuildFrame(0x08, 1, nullptr, 4, out);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(BuildFrameU32, LaysWordsOutLittleEndianInListOrder) {
+    Bytes out;
+    qx480::BuildFrameU32(0x08, 1, {1000, 0}, out);
+    EXPECT_EQ(out, (Bytes{0xEB, 0x90, 0x0E, 0x00, 0x08, 0x01, 0x00, 0xE8, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                          0x7D, 0x02, 0xCC}));
+    qx480::BuildFrameU32(0x05, 0, {0x11223344, 0xAABBCCDD}, out);
+    const QX480Frame parsed = Parse(out);
+    EXPECT_EQ(parsed.ReadU32(0), 0x11223344u);
+    EXPECT_EQ(parsed.ReadU32(4), 0xAABBCCDDu);
+}
+
+TEST(BuildFrameU32, EmptyListEqualsNoParameterBlock) {
+    Bytes fromWords, fromBytes;
+    qx480::BuildFrameU32(0x14, 0, {}, fromWords);
+    qx480::BuildFrame(0x14, 0, nullptr, 0, fromBytes);
+    EXPECT_EQ(fromWords, fromBytes);
+}
+
+TEST(BuildFrameU32, HonoursTheWordLimit) {
+    Bytes out;
+    qx480::BuildFrameU32(0x01, 0, std::vector<std::uint32_t>(qx480::frame::MAX_WORDS, 7), out);
+    EXPECT_EQ(out.size(), static_cast<std::size_t>(qx480::frame::MAX_WORDS) * 4 + 10);
+    qx480::BuildFrameU32(0x01, 0, std::vector<std::uint32_t>(qx480::frame::MAX_WORDS + 1, 7), out);
+    EXPECT_TRUE(out.empty());
+}
+
+TEST(DumpFrame, PrintsOneLineOrNothingForAnEmptyFrame) {
+    testing::internal::CaptureStdout();
+    qx480::DumpFrame({}, "label");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    testing::internal::CaptureStdout();
+    qx480::DumpFrame({0xEB, 0x0A}, nullptr);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "EB 0A (2 bytes)\n");
+    testing::internal::CaptureStdout();
+    qx480::DumpFrame({0x01}, "TX");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "TX: 01 (1 bytes)\n");
+}
+
+TEST(ParseFrame, AcceptsAFrameFollowedByFurtherBytesAndIgnoresThem) {
+    Bytes in = kSetTriggerOk;
+    in.insert(in.end(), {0xEB, 0x90, 0xFF});
+    const QX480Frame f = Parse(in);
+    EXPECT_TRUE(f.valid);
+    EXPECT_EQ(f.cmd, 0x01);
+    EXPECT_EQ(f.opt, 1);
+    EXPECT_TRUE(f.pa.empty());
+}
+
+TEST(ParseFrame, RejectsEveryMalformedInput) {
+    const auto rejected = [](Bytes in) { return !Parse(in).valid; };
+    for (std::size_t n = 0; n < kSetTriggerOk.size(); ++n)
+        EXPECT_TRUE(rejected(Bytes(kSetTriggerOk.begin(), kSetTriggerOk.begin() + n))) << "truncated to " << n;
+    Bytes bad = kSetTriggerOk;
+    bad[1] = 0x91;
+    EXPECT_TRUE(rejected(bad)) << "second head byte";
+    bad = kSetTriggerOk;
+    bad[2] = 5;
+    EXPECT_TRUE(rejected(bad)) << "length below 6";
+    bad = kSetTriggerOk;
+    bad[7] ^= 1;
+    EXPECT_TRUE(rejected(bad)) << "checksum";
+    bad = kSetTriggerOk;
+    bad[9] = 0xCD;
+    EXPECT_TRUE(rejected(bad)) << "tail";
+    bad = kSetTriggerOk;
+    bad[2] = 0xFF;
+    bad[3] = 0xFF;
+    EXPECT_TRUE(rejected(bad)) << "length beyond the input";
+}
+
+TEST(ParseFrame, RejectionResetsARecordThatHeldAFrame) {
+    QX480Frame f;
+    ASSERT_TRUE(qx480::ParseFrame(kSetTriggerOk.data(), 10, f));
+    f.pa = {1, 2, 3};
+    EXPECT_FALSE(qx480::ParseFrame(nullptr, 10, f));
+    EXPECT_FALSE(f.valid);
+    EXPECT_EQ(f.cmd, 0);
+    EXPECT_EQ(f.opt, 0);
+    EXPECT_TRUE(f.pa.empty());
+}
+
+TEST(FrameReaders, ReadLittleEndianAndGiveZeroOutsideTheParameterBytes) {
+    const QX480Frame f = WithPa({0x78, 0x56, 0x34, 0x12, 0x01, 0x00, 0x00});
+    EXPECT_EQ(f.ReadU32(0), 0x12345678u);
+    EXPECT_EQ(f.ReadU32(3), 0x00000112u);
+    EXPECT_EQ(f.ReadU32(4), 0u) << "only three bytes left";
+    EXPECT_EQ(f.ReadU32(-1), 0u);
+    EXPECT_EQ(f.ReadU32(std::numeric_limits<int>::max()), 0u);
+    EXPECT_EQ(f.ReadU64(0), 0x12345678u) << "4 to 7 bytes give the low word alone";
+    EXPECT_EQ(f.ReadU64(-4), 0u);
+    EXPECT_EQ(f.ReadU64(std::numeric_limits<int>::max() - 2), 0u);
+    EXPECT_EQ(WithPa({0, 0, 0, 0, 1, 0, 0, 0}).ReadU64(0), 0x100000000ull);
+    EXPECT_EQ(f.ReadFloat(5), 0.0f);
+}
+
+TEST(FrameReaders, ReadFloatPassesAnyBitPatternThrough) {
+    EXPECT_EQ(WithPa({0x00, 0xC0, 0xEC, 0x41}).ReadFloat(0), 29.59375f);
+    EXPECT_TRUE(std::isnan(WithPa({0x01, 0x00, 0xC0, 0x7F}).ReadFloat(0)));
+    EXPECT_TRUE(std::signbit(WithPa({0x00, 0x00, 0x00, 0x80}).ReadFloat(0)));
+}
+
+TEST(OptionWords, EncodeTriggerModesChannelsAndTheSuccessRule) {
+    EXPECT_EQ(TriggerModeOpt(QX480TriggerMode::Internal), 1);
+    EXPECT_EQ(TriggerModeOpt(QX480TriggerMode::External), 2);
+    EXPECT_EQ(TriggerModeOpt(QX480TriggerMode::Software), 3);
+    EXPECT_EQ(TriggerModeOpt(static_cast<QX480TriggerMode>(3)), 1);
+    EXPECT_EQ(TriggerModeOpt(static_cast<QX480TriggerMode>(-1)), 1);
+    EXPECT_EQ(ChannelOpt(1, true), 0x0101);
+    EXPECT_EQ(ChannelOpt(8, false), 0x0800);
+    EXPECT_EQ(ChannelOpt(8, true), 0x0801);
+
+    QX480Frame r{};
+    r.valid = true;
+    for (std::uint16_t opt : {0x0001, 0x0101, 0x0201}) {
+        r.opt = opt;
+        EXPECT_TRUE(IsWriteSuccess(r)) << opt;
+    }
+    for (std::uint16_t opt : {0x0000, 0x0002, 0x0100}) {
+        r.opt = opt;
+        EXPECT_FALSE(IsWriteSuccess(r)) << opt;
+    }
+    r.valid = false;
+    r.opt = 1;
+    EXPECT_FALSE(IsWriteSuccess(r));
+}
+
+TEST(Units, TimesConvertExactlyOverTheWholeWireRange) {
+    using qx480::units::TimeToWire;
+    std::uint64_t count = 123;
+    EXPECT_TRUE(TimeToWire(0, count));
+    EXPECT_EQ(count, 0u);
+    EXPECT_TRUE(TimeToWire(10, count));
+    EXPECT_EQ(count, 1000u);
+    EXPECT_TRUE(TimeToWire(92233720368547758 + 1, count)) << "past the signed product's range";
+    EXPECT_EQ(count, 9223372036854775900ull);
+    EXPECT_TRUE(TimeToWire(184467440737095516, count));
+    EXPECT_EQ(count, 18446744073709551600ull);
+    count = 77;
+    EXPECT_FALSE(TimeToWire(184467440737095517, count));
+    EXPECT_FALSE(TimeToWire(-1, count));
+    EXPECT_FALSE(TimeToWire(std::numeric_limits<std::int64_t>::max(), count));
+    EXPECT_EQ(count, 77u) << "a refused time leaves the count alone";
+
+    EXPECT_EQ(qx480::units::WireToTime(199), 1);
+    EXPECT_EQ(qx480::units::WireToTime(UINT64_MAX), 184467440737095516);
+}
+
+TEST(Units, RatesConvertToFourNanosecondTicks) {
+    using qx480::units::FrequencyToWire;
+    std::uint32_t ticks = 9;
+    EXPECT_TRUE(FrequencyToWire(1000.0, ticks));
+    EXPECT_EQ(ticks, 250000u);
+    EXPECT_TRUE(FrequencyToWire(300e6, ticks));
+    EXPECT_EQ(ticks, 0u);
+    ticks = 9;
+    EXPECT_TRUE(FrequencyToWire(std::numeric_limits<double>::infinity(), ticks));
+    EXPECT_EQ(ticks, 0u);
+    EXPECT_TRUE(FrequencyToWire(0.0583, ticks));
+    EXPECT_EQ(ticks, static_cast<std::uint32_t>(1e9 / 0.0583 * 0.25));
+    ticks = 9;
+    EXPECT_FALSE(FrequencyToWire(250e6 / 4294967296.0, ticks)) << "a period of exactly 2^32 ticks";
+    EXPECT_FALSE(FrequencyToWire(0.0, ticks));
+    EXPECT_FALSE(FrequencyToWire(-1.0, ticks));
+    EXPECT_FALSE(FrequencyToWire(std::nan(""), ticks));
+    EXPECT_FALSE(FrequencyToWire(-std::numeric_limits<double>::infinity(), ticks));
+    EXPECT_EQ(ticks, 9u);
+
+    EXPECT_EQ(qx480::units::WireToFrequency(0), 0.0);
+    EXPECT_EQ(qx480::units::WireToFrequency(250000), 1000.0);
+}
+
+}  // namespace
