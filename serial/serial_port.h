@@ -38,8 +38,9 @@ public:
     // open and configured; on false the port is closed and nothing is held.
     // Windows passes the name to CreateFileW unchanged ("\\\\.\\COM10").
     // POSIX refuses data bits outside 5..8, OnePointFive stop bits, and
-    // Mark/Space parity where the system has no CMSPAR; a second open of a
-    // device that is held already fails.
+    // Mark/Space parity where the system has no CMSPAR, and any format or
+    // rate the driver does not keep (a pseudo-terminal runs 8N1 only); a
+    // second open of a device that is held already fails.
     bool Open(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity);
     // The same with a UTF-8 name.
     bool Open(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity);

@@ -1,0 +1,267 @@
+// qx480-sim: a simulated QX480DDG on a pseudo-terminal (or on a given tty)
+// until SIGINT or SIGTERM.
+#include <signal.h>
+
+#include <array>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "simulated_device.h"
+
+namespace {
+
+using qx480::sim::CHANNELS;
+using qx480::sim::Options;
+
+constexpr int EXIT_USAGE = 2;
+constexpr long SIGNAL_POLL_NS = 200 * 1000 * 1000;
+
+struct Config {
+    Options options;
+    std::string port;
+    bool help = false;
+};
+
+// One command-line flag. `arg` is null for a flag without a value.
+struct Flag {
+    const char* name;
+    const char* arg;
+    const char* help;
+    std::function<std::string(const std::string&)> set;  // what a good value looks like, or "" once set
+};
+
+// A whole decimal number from 0 to `max`, nothing else.
+bool ParseUnsigned(const std::string& text, unsigned long long max, unsigned long long& out) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    const unsigned long long v = std::strtoull(text.c_str(), nullptr, 10);
+    if (errno == ERANGE || v > max) return false;
+    out = v;
+    return true;
+}
+
+bool ParseFloat(const std::string& text, float& out) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    const float v = std::strtof(text.c_str(), &end);
+    if (*end != '\0' || errno == ERANGE || !std::isfinite(v)) return false;
+    out = v;
+    return true;
+}
+
+using Setter = std::function<std::string(const std::string&)>;
+
+template <class T>
+Setter Unsigned(T& target, unsigned long long max = std::numeric_limits<T>::max()) {
+    return [&target, max](const std::string& text) -> std::string {
+        unsigned long long v;
+        if (!ParseUnsigned(text, max, v)) return "a whole number from 0 to " + std::to_string(max);
+        target = static_cast<T>(v);
+        return "";
+    };
+}
+
+Setter Float(float& target) {
+    return
+        [&target](const std::string& text) -> std::string { return ParseFloat(text, target) ? "" : "a finite number"; };
+}
+
+// One count for every channel, or eight counts separated by commas.
+Setter Counts(std::array<std::uint64_t, CHANNELS>& target) {
+    return [&target](const std::string& text) -> std::string {
+        const char* expected = "one count or eight comma-separated counts";
+        std::vector<std::uint64_t> values;
+        std::size_t from = 0;
+        for (;;) {
+            const std::size_t comma = text.find(',', from);
+            unsigned long long v;
+            if (!ParseUnsigned(text.substr(from, comma - from), UINT64_MAX, v)) return expected;
+            values.push_back(v);
+            if (comma == std::string::npos) break;
+            from = comma + 1;
+        }
+        if (values.size() != 1 && values.size() != target.size()) return expected;
+        for (std::size_t i = 0; i < target.size(); ++i) target[i] = values[values.size() == 1 ? 0 : i];
+        return "";
+    };
+}
+
+Setter Text(std::string& target) {
+    return [&target](const std::string& text) -> std::string {
+        target = text;
+        return text.empty() ? "a path" : "";
+    };
+}
+
+Setter Set(bool& target) {
+    return [&target](const std::string&) -> std::string {
+        target = true;
+        return "";
+    };
+}
+
+std::vector<Flag> Flags(Config& c) {
+    auto& s = c.options.state;
+    auto& l = c.options.limits;
+    auto& f = c.options.faults;
+    constexpr unsigned long long INT_LIMIT = std::numeric_limits<int>::max();
+    return {
+        {"--port", "PATH", "serve this existing terminal instead of a new pseudo-terminal", Text(c.port)},
+        {"--link", "PATH", "also make a symlink PATH to the new pseudo-terminal", Text(c.options.linkPath)},
+        {"--trace", nullptr, "print each frame received and sent, in hex, on standard error", Set(c.options.trace)},
+        {"--temp", "CELSIUS", "the temperature READ_TEMP reports (29.59375)", Float(s.temperature)},
+        {"--temp-drift", nullptr, "let the temperature wander within 1 degree", Set(c.options.temperatureDrift)},
+        {"--max-delay", "COUNTS", "longest delay accepted, in 10 ps counts (1000000000000)",
+         Unsigned(l.maxDelayCounts)},
+        {"--max-width", "COUNTS", "longest pulse width accepted, in 10 ps counts (1000000000000)",
+         Unsigned(l.maxWidthCounts)},
+        {"--min-period", "TICKS", "shortest trigger period accepted, in 4 ns ticks (25)", Unsigned(l.minTriggerTicks)},
+        {"--max-period", "TICKS", "longest trigger period accepted, in 4 ns ticks (4294967295)",
+         Unsigned(l.maxTriggerTicks)},
+        {"--word128", "N", "timing block word at 128", Unsigned(s.word128)},
+        {"--byte130", "N", "timing block byte at 130", Unsigned(s.byte130)},
+        {"--byte131", "N", "timing block byte at 131", Unsigned(s.byte131)},
+        {"--byte136", "N", "timing block byte at 136", Unsigned(s.byte136)},
+        {"--byte137", "N", "timing block byte at 137", Unsigned(s.byte137)},
+        {"--word138", "N", "timing block word at 138", Unsigned(s.word138)},
+        {"--time140", "COUNTS", "timing block times at 140: one for all channels or eight, comma-separated",
+         Counts(s.time140)},
+        {"--time204", "COUNTS", "timing block times at 204, as --time140", Counts(s.time204)},
+        {"--float276", "VALUE", "timing block single at 276", Float(s.float276)},
+        {"--stray", "N", "send N junk bytes before each response", Unsigned(f.strayBytes, qx480::sim::MAX_STRAY_BYTES)},
+        {"--pieces", "N", "cut each response into N pieces", Unsigned(f.pieces, INT_LIMIT)},
+        {"--piece-gap", "MS", "pause between the pieces", Unsigned(f.pieceGapMs, INT_LIMIT)},
+        {"--answer-delay", "MS", "pause before each answer", Unsigned(f.answerDelayMs, INT_LIMIT)},
+        {"--drop-every", "N", "leave every Nth request unanswered (and not carried out)",
+         Unsigned(f.dropEvery, INT_LIMIT)},
+        {"--corrupt-every", "N", "spoil the checksum of every Nth response", Unsigned(f.corruptEvery, INT_LIMIT)},
+        {"--short-length", nullptr, "send every response with a length field below 6", Set(f.shortLength)},
+        {"--hang-up-after", "N", "close the line after the Nth request", Unsigned(f.hangUpAfter, INT_LIMIT)},
+        {"--help", nullptr, "print this help and exit", Set(c.help)},
+    };
+}
+
+void PrintUsage(const std::vector<Flag>& flags) {
+    std::printf(
+        "Usage: qx480-sim [OPTION]...\n"
+        "Simulates a QX480DDG on a new pseudo-terminal and prints the path a host opens;\n"
+        "runs until SIGINT or SIGTERM. Defaults in parentheses.\n\n");
+    for (const Flag& flag : flags) {
+        const std::string lhs = std::string(flag.name) + (flag.arg ? std::string(" ") + flag.arg : "");
+        std::printf("  %-22s %s\n", lhs.c_str(), flag.help);
+    }
+}
+
+const Flag* Find(const std::vector<Flag>& flags, const std::string& name) {
+    for (const Flag& flag : flags) {
+        if (name == flag.name) return &flag;
+    }
+    return nullptr;
+}
+
+// Fills `config`; on bad input returns false with one line in `error`.
+bool Parse(int argc, char** argv, Config& config, std::string& error) {
+    const std::vector<Flag> flags = Flags(config);
+    for (int i = 1; i < argc; ++i) {
+        std::string name = argv[i];
+        std::string value;
+        const std::size_t eq = name.find('=');
+        const bool inlineValue = name.compare(0, 2, "--") == 0 && eq != std::string::npos;
+        if (inlineValue) {
+            value = name.substr(eq + 1);
+            name.erase(eq);
+        }
+        const Flag* flag = Find(flags, name);
+        if (!flag) {
+            error =
+                name.compare(0, 1, "-") == 0 ? "unknown option '" + name + "'" : "unexpected argument '" + name + "'";
+            return false;
+        }
+        if (!flag->arg && inlineValue) {
+            error = name + " takes no value";
+            return false;
+        }
+        if (flag->arg && !inlineValue) {
+            if (i + 1 >= argc) {
+                error = name + " needs a value (" + flag->arg + ")";
+                return false;
+            }
+            value = argv[++i];
+        }
+        const std::string expected = flag->set(value);
+        if (!expected.empty()) {
+            error = name + ": '" + value + "' is not " + expected;
+            return false;
+        }
+    }
+    if (!config.port.empty() && !config.options.linkPath.empty()) {
+        error = "--link cannot be used with --port";
+        return false;
+    }
+    if (!qx480::sim::Valid(config.options.limits)) {
+        error = "--min-period is above --max-period";
+        return false;
+    }
+    return true;
+}
+
+// Waits for SIGINT/SIGTERM (blocked by the caller) while the device runs.
+bool WaitForSignal(const sigset_t& signals, const qx480::sim::SimulatedDevice& sim) {
+    const timespec poll{0, SIGNAL_POLL_NS};
+    while (sim.Running()) {
+        if (sigtimedwait(&signals, nullptr, &poll) > 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Config config;
+    std::string error;
+    if (!Parse(argc, argv, config, error)) {
+        std::fprintf(stderr, "qx480-sim: %s\n", error.c_str());
+        return EXIT_USAGE;
+    }
+    if (config.help) {
+        PrintUsage(Flags(config));
+        return EXIT_SUCCESS;
+    }
+    config.options.keepRequestLog = false;  // runs for as long as wanted: keep no history
+
+    // Blocked before the device thread starts, so that only sigtimedwait sees them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    qx480::sim::SimulatedDevice sim(config.options);
+    const bool started = config.port.empty() ? sim.Start() : sim.ServeTty(config.port);
+    if (!started) {
+        std::fprintf(stderr, "qx480-sim: %s\n", sim.Error().c_str());
+        return EXIT_FAILURE;
+    }
+    std::printf("%s\n", sim.Path().c_str());
+    std::fflush(stdout);
+
+    if (WaitForSignal(signals, sim)) {
+        sim.Stop();
+        return EXIT_SUCCESS;
+    }
+    sim.Stop();
+    if (sim.HungUp()) {
+        std::fprintf(stderr, "qx480-sim: hung up after %zu requests, as asked\n", sim.RequestCount());
+        return EXIT_SUCCESS;
+    }
+    std::fprintf(stderr, "qx480-sim: lost the line %s\n", sim.Path().c_str());
+    return EXIT_FAILURE;
+}

@@ -1,0 +1,271 @@
+#include "responder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "commands.h"
+#include "frame.h"
+
+namespace qx480 {
+namespace sim {
+namespace {
+
+// Junk for the stray-bytes fault. Cycled, it never holds EB followed by 90,
+// so it cannot fake a frame head; ending on EB exercises "EB EB 90".
+constexpr std::uint8_t JUNK[] = {0x55, 0xCC, 0x90, 0xEB, 0x00};
+
+constexpr float DRIFT_STEP = 1.0f / 32;
+constexpr float DRIFT_RANGE = 1.0f;
+
+// Request PA sizes: a 64-bit time and a 32-bit trigger period.
+constexpr std::size_t TIME_PA_SIZE = 8;
+constexpr std::size_t TICKS_PA_SIZE = 4;
+
+std::uint32_t FloatBits(float value) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// True when `period` is positive and the count n is a multiple of it.
+bool IsEvery(std::uint64_t n, int period) { return period > 0 && n % static_cast<std::uint64_t>(period) == 0; }
+
+bool IsChannel(int channel) { return channel >= 1 && channel <= CHANNELS; }
+
+std::size_t Index(int channel) { return static_cast<std::size_t>(channel - 1); }
+
+void PutChannelArray(std::uint8_t* block, int offset, const std::array<std::uint64_t, CHANNELS>& values) {
+    for (int ch = 1; ch <= CHANNELS; ++ch) PutU64(block + timing::ChannelEntry(offset, ch), values[Index(ch)]);
+}
+
+std::vector<std::uint8_t> Frame(std::uint8_t cmd, std::uint16_t opt, const std::vector<std::uint8_t>& pa = {}) {
+    std::vector<std::uint8_t> out;
+    BuildFrame(cmd, opt, pa.data(), static_cast<int>(pa.size()), out);
+    return out;
+}
+
+// Position of the next EB 90 at or after `from`; a lone EB at the very end
+// counts as a head whose second byte has not arrived yet.
+std::size_t FindHead(const std::vector<std::uint8_t>& buf, std::size_t from) {
+    for (std::size_t i = from; i < buf.size(); ++i) {
+        if (buf[i] != frame::HEAD0) continue;
+        if (i + 1 == buf.size() || buf[i + 1] == frame::HEAD1) return i;
+    }
+    return buf.size();
+}
+
+}  // namespace
+
+bool Valid(const Faults& f) {
+    return f.strayBytes >= 0 && f.strayBytes <= MAX_STRAY_BYTES && f.pieces >= 0 && f.pieceGapMs >= 0 &&
+           f.answerDelayMs >= 0 && f.dropEvery >= 0 && f.corruptEvery >= 0 && f.hangUpAfter >= 0;
+}
+
+bool Valid(const Limits& limits) { return limits.minTriggerTicks <= limits.maxTriggerTicks; }
+
+bool Valid(const Options& options) { return Valid(options.faults) && Valid(options.limits); }
+
+std::vector<std::uint8_t> TimingBlock(const DeviceState& s) {
+    std::vector<std::uint8_t> block(timing::BLOCK_SIZE, 0);
+    std::uint8_t* b = block.data();
+    PutChannelArray(b, timing::DELAY, s.delay);
+    PutChannelArray(b, timing::WIDTH, s.width);
+    PutU16(b + timing::WORD128, s.word128);
+    b[timing::BYTE130] = s.byte130;
+    b[timing::BYTE131] = s.byte131;
+    PutU32(b + timing::TRIGGER_TICKS, s.triggerTicks);
+    b[timing::BYTE136] = s.byte136;
+    b[timing::BYTE137] = s.byte137;
+    PutU16(b + timing::WORD138, s.word138);
+    PutChannelArray(b, timing::TIME140, s.time140);
+    PutChannelArray(b, timing::TIME204, s.time204);
+    PutU32(b + timing::FLOAT276, FloatBits(s.float276));
+    return block;
+}
+
+Responder::Responder(const Options& options)
+    : m_state(options.state),
+      m_limits(options.limits),
+      m_faults(options.faults),
+      m_temperatureDrift(options.temperatureDrift),
+      m_keepRequestLog(options.keepRequestLog),
+      m_baseTemperature(options.state.temperature) {}
+
+void Responder::BeginSession() {
+    m_received.clear();
+    m_faultRequests = 0;
+    m_faultResponses = 0;
+    m_hungUp = false;
+}
+
+void Responder::SetState(const DeviceState& state) {
+    m_state = state;
+    m_baseTemperature = state.temperature;
+}
+
+bool Responder::SetLimits(const Limits& limits) {
+    if (!Valid(limits)) return false;
+    m_limits = limits;
+    return true;
+}
+
+bool Responder::SetFaults(const Faults& faults) {
+    if (!Valid(faults)) return false;
+    m_faults = faults;
+    m_faultRequests = 0;
+    m_faultResponses = 0;
+    return true;
+}
+
+void Responder::ClearLog() {
+    m_requests.clear();
+    m_bytesReceived = 0;
+    m_requestCount = 0;
+}
+
+std::vector<Reply> Responder::Feed(const std::uint8_t* data, std::size_t size) {
+    m_bytesReceived += size;
+    std::vector<Reply> replies;
+    if (m_hungUp || size == 0) return replies;
+    m_received.insert(m_received.end(), data, data + size);
+    std::size_t pos = 0;
+    QX480Frame request{};
+    while (!m_hungUp) {
+        pos = FindHead(m_received, pos);
+        const std::size_t available = m_received.size() - pos;
+        if (available < static_cast<std::size_t>(frame::CMD_OFFSET)) break;
+        const std::size_t frameSize =
+            static_cast<std::size_t>(GetU16(&m_received[pos + frame::LEN_OFFSET])) + frame::LEN_TO_FRAME;
+        if (frameSize < static_cast<std::size_t>(frame::MIN_FRAME)) {
+            ++pos;  // not a frame after all: hunt on from the byte after this head
+            continue;
+        }
+        if (available < frameSize) break;
+        const std::uint8_t* start = &m_received[pos];
+        if (!ParseFrame(start, static_cast<int>(frameSize), request)) {
+            ++pos;
+            continue;
+        }
+        replies.push_back(Handle(start, frameSize, request));
+        pos += frameSize;
+    }
+    m_received.erase(m_received.begin(), m_received.begin() + static_cast<std::ptrdiff_t>(pos));
+    if (m_hungUp) m_received.clear();
+    return replies;
+}
+
+Reply Responder::Handle(const std::uint8_t* frame, std::size_t size, const QX480Frame& request) {
+    Reply reply;
+    reply.request.assign(frame, frame + size);
+    ++m_requestCount;
+    if (m_keepRequestLog) m_requests.push_back(reply.request);
+    const std::uint64_t n = ++m_faultRequests;
+    const bool dropped = IsEvery(n, m_faults.dropEvery);
+    if (!dropped) {
+        reply.response = Answer(request);
+        ApplyResponseFaults(reply.response);
+        reply.chunks = Shape(reply.response);
+    }
+    if (m_faults.hangUpAfter > 0 && n >= static_cast<std::uint64_t>(m_faults.hangUpAfter)) {
+        reply.hangUp = true;
+        m_hungUp = true;
+    }
+    return reply;
+}
+
+std::vector<std::uint8_t> Responder::Answer(const QX480Frame& request) {
+    const auto cmd = static_cast<QX480Command>(request.cmd);
+    if (cmd != QX480Command::READ_TEMP && cmd != QX480Command::READ_TIMING) {
+        return Frame(request.cmd, WriteCommand(request));
+    }
+    if (!request.pa.empty()) return Frame(request.cmd, option::RESPONSE_REFUSED);
+    if (cmd == QX480Command::READ_TIMING) return Frame(request.cmd, option::TIMING_RESPONSE, TimingBlock(m_state));
+    std::vector<std::uint8_t> pa(TEMPERATURE_SIZE);
+    PutU32(pa.data(), FloatBits(ReadTemperature()));
+    return Frame(request.cmd, option::TEMP_RESPONSE, pa);
+}
+
+// Carries out a write command; returns the response option: accepted or refused.
+std::uint8_t Responder::WriteCommand(const QX480Frame& r) {
+    const std::size_t paSize = r.pa.size();
+    const int optLow = r.opt & 0xFF;
+    const int optHigh = r.opt >> 8;
+    bool ok = false;
+    switch (static_cast<QX480Command>(r.cmd)) {
+        case QX480Command::SET_TRIGGER:
+            ok = paSize == 0 && (r.opt == TriggerModeOpt(QX480TriggerMode::Internal) ||
+                                 r.opt == TriggerModeOpt(QX480TriggerMode::External) ||
+                                 r.opt == TriggerModeOpt(QX480TriggerMode::Software));
+            if (ok) m_state.triggerOpt = r.opt;
+            break;
+        case QX480Command::SET_TRIG_FREQ:
+            ok = paSize == TICKS_PA_SIZE && r.ReadU32(0) >= m_limits.minTriggerTicks &&
+                 r.ReadU32(0) <= m_limits.maxTriggerTicks;
+            if (ok) m_state.triggerTicks = r.ReadU32(0);
+            break;
+        case QX480Command::SET_CHANNEL:
+            ok = paSize == 0 && IsChannel(optHigh) && (optLow == 0 || optLow == 1);
+            if (ok) m_state.channelOn[Index(optHigh)] = optLow == 1;
+            break;
+        case QX480Command::SET_GLOBAL_OUTPUT:
+            ok = paSize == 0 && (r.opt == option::OUTPUT_ENABLE || r.opt == option::OUTPUT_DISABLE);
+            if (ok) m_state.globalOutput = r.opt == option::OUTPUT_ENABLE;
+            break;
+        case QX480Command::SET_DELAY:
+            ok = paSize == TIME_PA_SIZE && IsChannel(r.opt) && r.ReadU64(0) <= m_limits.maxDelayCounts;
+            if (ok) m_state.delay[Index(r.opt)] = r.ReadU64(0);
+            break;
+        case QX480Command::SET_PULSE_WIDTH:
+            ok = paSize == TIME_PA_SIZE && IsChannel(r.opt) && r.ReadU64(0) <= m_limits.maxWidthCounts;
+            if (ok) m_state.width[Index(r.opt)] = r.ReadU64(0);
+            break;
+        case QX480Command::SOFTWARE_TRIG:
+            ok = paSize == 0;
+            if (ok) ++m_state.softwareTriggers;
+            break;
+        default: break;
+    }
+    return ok ? option::RESPONSE_OK : option::RESPONSE_REFUSED;
+}
+
+// With drift on, a small random walk (a fixed-seed generator, so runs repeat)
+// that stays within DRIFT_RANGE of the temperature last set.
+float Responder::ReadTemperature() {
+    if (m_temperatureDrift) {
+        m_driftSeed = m_driftSeed * 1103515245u + 12345u;
+        const int step = static_cast<int>((m_driftSeed >> 16) % 3) - 1;
+        const float next = m_state.temperature + static_cast<float>(step) * DRIFT_STEP;
+        m_state.temperature = std::clamp(next, m_baseTemperature - DRIFT_RANGE, m_baseTemperature + DRIFT_RANGE);
+    }
+    return m_state.temperature;
+}
+
+void Responder::ApplyResponseFaults(std::vector<std::uint8_t>& response) {
+    if (IsEvery(++m_faultResponses, m_faults.corruptEvery)) {
+        const std::size_t checksumLow = response.size() - frame::OVERHEAD + frame::PA_OFFSET;
+        response[checksumLow] ^= 0xFF;
+    }
+    if (m_faults.shortLength) PutU16(&response[frame::LEN_OFFSET], frame::MIN_LEN - 1);
+}
+
+std::vector<Chunk> Responder::Shape(const std::vector<std::uint8_t>& response) const {
+    std::vector<std::uint8_t> first;
+    for (int i = 0; i < m_faults.strayBytes; ++i) first.push_back(JUNK[static_cast<std::size_t>(i) % sizeof JUNK]);
+    const std::size_t pieces = std::clamp<std::size_t>(static_cast<std::size_t>(m_faults.pieces), 1, response.size());
+    std::vector<Chunk> chunks;
+    std::size_t from = 0;
+    for (std::size_t p = 0; p < pieces; ++p) {
+        const std::size_t to = response.size() * (p + 1) / pieces;
+        Chunk chunk;
+        chunk.delayMs = p == 0 ? m_faults.answerDelayMs : m_faults.pieceGapMs;
+        if (p == 0) chunk.bytes = first;
+        chunk.bytes.insert(chunk.bytes.end(), response.begin() + static_cast<std::ptrdiff_t>(from),
+                           response.begin() + static_cast<std::ptrdiff_t>(to));
+        chunks.push_back(std::move(chunk));
+        from = to;
+    }
+    return chunks;
+}
+
+}  // namespace sim
+}  // namespace qx480

@@ -1,0 +1,168 @@
+// The simulated QX480DDG without I/O: received bytes go in, the device state
+// changes, and what to send back comes out. The pseudo-terminal device in
+// simulated_device.h is a thin loop around it; unit tests and the fuzzer feed
+// it directly.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct QX480Frame;
+
+namespace qx480 {
+namespace sim {
+
+constexpr int CHANNELS = 8;
+constexpr float DEFAULT_TEMPERATURE = 29.59375f;
+// Enough junk to overflow a pseudo-terminal's 16,896-byte buffer several times.
+constexpr int MAX_STRAY_BYTES = 1 << 20;
+
+// Everything the device remembers and reports. Times are 10 ps counts and the
+// trigger period is in 4 ns ticks, as on the wire; channel n is index n - 1.
+struct DeviceState {
+    std::array<std::uint64_t, CHANNELS> delay{};
+    std::array<std::uint64_t, CHANNELS> width{};
+    std::array<bool, CHANNELS> channelOn{};
+    bool globalOutput = false;
+    int triggerOpt = 1;                   // SET_TRIGGER option: 1 internal, 2 external, 3 software
+    std::uint32_t triggerTicks = 250000;  // 1 kHz
+    std::uint64_t softwareTriggers = 0;   // accepted SOFTWARE_TRIG requests
+    float temperature = DEFAULT_TEMPERATURE;
+    // Reported in the timing block only; the device never changes them.
+    std::uint16_t word128 = 0;
+    std::uint8_t byte130 = 0;
+    std::uint8_t byte131 = 0;
+    std::uint8_t byte136 = 0;
+    std::uint8_t byte137 = 0;
+    std::uint16_t word138 = 0;
+    std::array<std::uint64_t, CHANNELS> time140{};
+    std::array<std::uint64_t, CHANNELS> time204{};
+    float float276 = 0.0f;
+};
+
+// Settings the device refuses (response option 2) when they lie outside these bounds.
+struct Limits {
+    std::uint64_t maxDelayCounts = 1000000000000ULL;  // 10 s
+    std::uint64_t maxWidthCounts = 1000000000000ULL;  // 10 s
+    std::uint32_t minTriggerTicks = 25;               // 100 ns: 10 MHz
+    std::uint32_t maxTriggerTicks = UINT32_MAX;       // about 17.18 s
+};
+
+// Misbehaviour on demand. Zero (or false) turns a fault off. Requests and
+// responses are counted from 1, anew after every SetFaults and at the start of
+// each session, so "every Nth" and "after N" count from there.
+struct Faults {
+    int strayBytes = 0;        // this many junk bytes (never containing a frame head) before each response
+    int pieces = 0;            // cut each response into this many pieces (at most one per byte)
+    int pieceGapMs = 0;        // pause between the pieces
+    int answerDelayMs = 0;     // pause before the first byte of each answer
+    int dropEvery = 0;         // every Nth request is logged but neither carried out nor answered
+    int corruptEvery = 0;      // every Nth response goes out with a wrong checksum
+    bool shortLength = false;  // every response carries a length field below the minimum
+    int hangUpAfter = 0;       // close the line once the Nth request has been dealt with
+};
+
+// Construction settings. The Responder reads state, limits, faults and
+// temperatureDrift; the rest is for SimulatedDevice.
+struct Options {
+    DeviceState state;
+    Limits limits;
+    Faults faults;
+    bool temperatureDrift = false;  // each READ_TEMP moves the temperature by at most 1/32 degree, within 1 degree
+    bool keepRequestLog = true;     // record every valid request for Requests()
+    bool trace = false;             // one hex line per frame received and sent, on standard error
+    std::string linkPath;           // when set, Start() also makes this symlink to the pseudo-terminal
+};
+
+// False for a negative count or pause, or more than MAX_STRAY_BYTES junk bytes.
+bool Valid(const Faults& faults);
+// False when the shortest trigger period exceeds the longest.
+bool Valid(const Limits& limits);
+bool Valid(const Options& options);
+
+// One piece of output: wait delayMs, then send bytes.
+struct Chunk {
+    int delayMs = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+// What the device does about one valid request.
+struct Reply {
+    std::vector<std::uint8_t> request;   // the request frame as received
+    std::vector<std::uint8_t> response;  // the response frame as it goes out; empty when dropped
+    std::vector<Chunk> chunks;           // the bytes to send, in order: junk and the response in pieces
+    bool hangUp = false;                 // close the line after sending the chunks
+};
+
+// The 348-byte block that READ_TIMING returns for `state`.
+std::vector<std::uint8_t> TimingBlock(const DeviceState& state);
+
+// Not thread-safe; SimulatedDevice guards its one Responder with a mutex.
+class Responder {
+public:
+    // Negative fault values act as 0.
+    explicit Responder(const Options& options = Options());
+
+    // Takes received bytes and returns one Reply per valid request frame that
+    // they complete, in order. Junk between frames is skipped up to the next
+    // head; a frame with a bad length, tail or checksum gets no Reply. After
+    // a Reply with hangUp, later bytes are counted but otherwise ignored until
+    // BeginSession().
+    std::vector<Reply> Feed(const std::uint8_t* data, std::size_t size);
+
+    // True while the receive buffer holds the start of a frame (or junk) that
+    // has not been completed.
+    bool HasPartialFrame() const { return !m_received.empty(); }
+    // Forgets an incomplete frame, as the device does when the line goes quiet.
+    void DropPartialFrame() { m_received.clear(); }
+
+    // A new line: empty receive buffer, fault counters from 1, no hang-up.
+    // State, limits, faults and the log are kept.
+    void BeginSession();
+
+    const DeviceState& State() const { return m_state; }
+    void SetState(const DeviceState& state);
+    const Limits& GetLimits() const { return m_limits; }
+    // False (and nothing changed) when !Valid(limits).
+    bool SetLimits(const Limits& limits);
+    const Faults& GetFaults() const { return m_faults; }
+    // False (and nothing changed) when !Valid(faults). Restarts the fault counters.
+    bool SetFaults(const Faults& faults);
+
+    const std::vector<std::vector<std::uint8_t>>& Requests() const { return m_requests; }
+    std::size_t BytesReceived() const { return m_bytesReceived; }
+    // Valid request frames received since construction or ClearLog().
+    std::size_t RequestCount() const { return m_requestCount; }
+    void ClearLog();
+    bool HungUp() const { return m_hungUp; }
+
+private:
+    // The response frame to one valid request, carrying out the request. No faults.
+    std::vector<std::uint8_t> Answer(const QX480Frame& request);
+    Reply Handle(const std::uint8_t* frame, std::size_t size, const QX480Frame& request);
+    std::uint8_t WriteCommand(const QX480Frame& request);
+    float ReadTemperature();
+    void ApplyResponseFaults(std::vector<std::uint8_t>& response);
+    std::vector<Chunk> Shape(const std::vector<std::uint8_t>& response) const;
+
+    DeviceState m_state;
+    Limits m_limits;
+    Faults m_faults;
+    bool m_temperatureDrift;
+    bool m_keepRequestLog;
+    float m_baseTemperature;
+    std::uint32_t m_driftSeed = 1;
+    std::vector<std::uint8_t> m_received;
+    std::vector<std::vector<std::uint8_t>> m_requests;
+    std::size_t m_bytesReceived = 0;
+    std::size_t m_requestCount = 0;
+    std::uint64_t m_faultRequests = 0;
+    std::uint64_t m_faultResponses = 0;
+    bool m_hungUp = false;
+};
+
+}  // namespace sim
+}  // namespace qx480

@@ -1,0 +1,380 @@
+#include "simulated_device.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace qx480 {
+namespace sim {
+namespace {
+
+// A frame left incomplete this long is forgotten, so a garbled length field
+// cannot hold back the requests behind it for good.
+constexpr int PARTIAL_FRAME_MS = 500;
+// Before a hang-up the host gets this long to read the last answer: bytes
+// still unread when the pseudo-terminal closes are lost to it.
+constexpr int HOST_READ_MS = 1000;
+// Bytes written to a master reach the slave's queue asynchronously.
+constexpr int QUEUE_SETTLE_MS = 10;
+constexpr int QUEUE_POLL_MS = 2;
+constexpr std::size_t READ_CHUNK = 4096;
+
+std::string SystemError(const std::string& what, const std::string& path) {
+    return what + " " + path + ": " + std::strerror(errno);
+}
+
+void CloseFd(int& fd) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+}
+
+bool SetNonBlocking(int fd) {
+    const int flags = fcntl(fd, F_GETFL);
+    return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool MakeRaw(int fd) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return false;
+    cfmakeraw(&tio);
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+// Opens a terminal non-blocking in raw mode; -1 (errno set) on failure.
+int OpenRawTty(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (!isatty(fd) || !MakeRaw(fd)) {
+        const int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    char byte[4];
+    for (std::uint8_t b : bytes) {
+        std::snprintf(byte, sizeof byte, "%02X ", b);
+        text += byte;
+    }
+    if (!text.empty()) text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+SimulatedDevice::SimulatedDevice(const Options& options)
+    : m_trace(options.trace), m_linkPath(options.linkPath), m_optionsValid(Valid(options)), m_responder(options) {}
+
+SimulatedDevice::~SimulatedDevice() { Stop(); }
+
+bool SimulatedDevice::Fail(const std::string& error) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_error = error;
+    return false;
+}
+
+bool SimulatedDevice::Start() {
+    if (Running()) return Fail("the simulated device is already running");
+    if (!m_optionsValid) return Fail("invalid options: a negative fault value or a trigger period range upside down");
+    JoinThread();
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (master < 0) return Fail(SystemError("cannot make a pseudo-terminal", ""));
+    char name[256];
+    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, name, sizeof name) != 0 ||
+        !SetNonBlocking(master)) {
+        CloseFd(master);
+        return Fail(SystemError("cannot set up a pseudo-terminal", ""));
+    }
+    // Our own slave descriptor keeps the master from reporting a hang-up
+    // whenever no host has the port open, and keeps the raw settings.
+    int slave = OpenRawTty(name);
+    if (slave < 0) {
+        const std::string error = SystemError("cannot open", name);
+        CloseFd(master);
+        return Fail(error);
+    }
+    if (!MakeLink(name)) {
+        const std::string error = SystemError("cannot make the link", m_linkPath);
+        CloseFd(slave);
+        CloseFd(master);
+        return Fail(error);
+    }
+    return Launch(master, slave, name);
+}
+
+bool SimulatedDevice::ServeTty(const std::string& path) {
+    if (Running()) return Fail("the simulated device is already running");
+    if (!m_optionsValid) return Fail("invalid options: a negative fault value or a trigger period range upside down");
+    JoinThread();
+    const int fd = OpenRawTty(path);
+    if (fd < 0) return Fail(SystemError("cannot open the terminal", path));
+    return Launch(fd, -1, path);
+}
+
+// Replaces an older symlink at the link path, never a file of another kind.
+bool SimulatedDevice::MakeLink(const std::string& target) {
+    if (m_linkPath.empty()) return true;
+    struct stat st {};
+    if (lstat(m_linkPath.c_str(), &st) == 0) {
+        if (!S_ISLNK(st.st_mode)) {
+            errno = EEXIST;
+            return false;
+        }
+        if (unlink(m_linkPath.c_str()) != 0) return false;
+    }
+    if (symlink(target.c_str(), m_linkPath.c_str()) != 0) return false;
+    m_madeLink = m_linkPath;
+    m_linkTarget = target;
+    return true;
+}
+
+// Removes our link unless someone has since pointed it elsewhere.
+void SimulatedDevice::RemoveLink() {
+    if (m_madeLink.empty()) return;
+    char target[256];
+    const ssize_t n = readlink(m_madeLink.c_str(), target, sizeof target - 1);
+    if (n >= 0 && std::string(target, static_cast<std::size_t>(n)) == m_linkTarget) unlink(m_madeLink.c_str());
+    m_madeLink.clear();
+}
+
+bool SimulatedDevice::Launch(int fd, int ownSlave, const std::string& path) {
+    if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+        const std::string error = SystemError("cannot make a wake pipe", "");
+        close(fd);
+        if (ownSlave >= 0) close(ownSlave);
+        RemoveLink();
+        return Fail(error);
+    }
+    m_fd = fd;
+    m_ownSlave = ownSlave;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_responder.BeginSession();
+        m_path = path;
+        m_error.clear();
+        m_running = true;
+        m_hungUp = false;
+    }
+    m_thread = std::thread(&SimulatedDevice::Serve, this);
+    return true;
+}
+
+void SimulatedDevice::Stop() {
+    if (m_thread.joinable()) Wake();
+    JoinThread();
+}
+
+// The byte stays in the pipe, so every later wait of the thread ends at once.
+void SimulatedDevice::Wake() {
+    const std::uint8_t byte = 1;
+    while (write(m_wake[1], &byte, 1) < 0 && errno == EINTR) {
+    }
+}
+
+void SimulatedDevice::JoinThread() {
+    if (m_thread.joinable()) m_thread.join();
+    CloseFd(m_wake[0]);
+    CloseFd(m_wake[1]);
+}
+
+void SimulatedDevice::Serve() {
+    while (Pump()) {
+    }
+    bool hungUp;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        hungUp = m_responder.HungUp();
+    }
+    if (hungUp) AwaitHostRead();
+    CloseLine();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_running = false;
+    m_hungUp = hungUp;
+}
+
+// One wait for input and what follows from it. False ends the service: a
+// stop, a hang-up or the loss of the line.
+bool SimulatedDevice::Pump() {
+    int timeout;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        timeout = m_responder.HasPartialFrame() ? PARTIAL_FRAME_MS : -1;
+    }
+    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+    const int ready = poll(fds, 2, timeout);
+    if (ready < 0) return errno == EINTR;
+    if (fds[1].revents != 0) return false;
+    if (ready == 0) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_responder.DropPartialFrame();
+        return true;
+    }
+    std::uint8_t buf[READ_CHUNK];
+    const ssize_t n = read(m_fd, buf, sizeof buf);
+    if (n < 0) return errno == EAGAIN || errno == EINTR;
+    if (n == 0) return false;  // poll said readable: a served tty hung up
+    std::vector<Reply> replies;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        replies = m_responder.Feed(buf, static_cast<std::size_t>(n));
+    }
+    if (!replies.empty()) m_requestArrived.notify_all();
+    for (const Reply& reply : replies) {
+        if (!Send(reply)) return false;
+    }
+    return true;
+}
+
+bool SimulatedDevice::Send(const Reply& reply) {
+    if (m_trace) Trace("rx", reply.request);
+    for (const Chunk& chunk : reply.chunks) {
+        if (chunk.delayMs > 0 && !Pause(chunk.delayMs)) return false;
+        if (!WriteAll(chunk.bytes)) return false;
+    }
+    if (m_trace && !reply.response.empty()) Trace("tx", reply.response);
+    return !reply.hangUp;
+}
+
+// Sleeps, but returns false at once when Stop() is called.
+bool SimulatedDevice::Pause(int ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        pollfd wake{m_wake[0], POLLIN, 0};
+        const int ready = poll(&wake, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (ready > 0) return false;
+        if (ready == 0) return true;
+        if (errno != EINTR) return false;
+    }
+}
+
+// A host that stops reading fills the line's buffer; the write then waits
+// for room or for Stop().
+bool SimulatedDevice::WriteAll(const std::vector<std::uint8_t>& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(m_fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return false;
+        pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wake[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+        if (fds[1].revents != 0) return false;
+    }
+    return true;
+}
+
+void SimulatedDevice::AwaitHostRead() {
+    if (m_ownSlave < 0 || !Pause(QUEUE_SETTLE_MS)) return;
+    for (int waited = QUEUE_SETTLE_MS; waited < HOST_READ_MS; waited += QUEUE_POLL_MS) {
+        int queued = 0;
+        if (ioctl(m_ownSlave, FIONREAD, &queued) != 0 || queued <= 0) return;
+        if (!Pause(QUEUE_POLL_MS)) return;
+    }
+}
+
+void SimulatedDevice::CloseLine() {
+    CloseFd(m_fd);
+    CloseFd(m_ownSlave);
+    RemoveLink();
+}
+
+void SimulatedDevice::Trace(const char* direction, const std::vector<std::uint8_t>& frame) const {
+    const std::string line = std::string(direction) + ": " + Hex(frame) + "\n";
+    std::fputs(line.c_str(), stderr);
+}
+
+std::string SimulatedDevice::Path() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_path;
+}
+
+bool SimulatedDevice::Running() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_running;
+}
+
+bool SimulatedDevice::HungUp() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_hungUp;
+}
+
+std::string SimulatedDevice::Error() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_error;
+}
+
+DeviceState SimulatedDevice::State() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_responder.State();
+}
+
+void SimulatedDevice::SetState(const DeviceState& state) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_responder.SetState(state);
+}
+
+Limits SimulatedDevice::GetLimits() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_responder.GetLimits();
+}
+
+bool SimulatedDevice::SetLimits(const Limits& limits) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_responder.SetLimits(limits);
+}
+
+Faults SimulatedDevice::GetFaults() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_responder.GetFaults();
+}
+
+bool SimulatedDevice::SetFaults(const Faults& faults) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_responder.SetFaults(faults);
+}
+
+std::vector<std::vector<std::uint8_t>> SimulatedDevice::Requests() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_responder.Requests();
+}
+
+std::size_t SimulatedDevice::BytesReceived() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_responder.BytesReceived();
+}
+
+std::size_t SimulatedDevice::RequestCount() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_responder.RequestCount();
+}
+
+void SimulatedDevice::ClearLog() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_responder.ClearLog();
+}
+
+bool SimulatedDevice::WaitForRequests(std::size_t count, int timeoutMs) const {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_requestArrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                     [&] { return m_responder.RequestCount() >= count; });
+}
+
+}  // namespace sim
+}  // namespace qx480

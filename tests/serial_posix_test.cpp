@@ -1,0 +1,513 @@
+// SerialPort on real pseudo-terminals: the test opens the slave by its path
+// through SerialPort and plays the far end on the master.
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __APPLE__
+#include <util.h>
+#else
+#include <pty.h>
+#endif
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "serial_port.h"
+
+#ifdef __linux__
+int ReadOutputBaudRate(int fd);  // termios2_speed_linux.cpp
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int BAUD = 115200;
+constexpr int PTY_BUFFER_BYTES = 16896;  // what one direction of a Linux pty holds unread
+
+long ElapsedMs(Clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<milliseconds>(Clock::now() - since).count());
+}
+
+int CountOpenDescriptors() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) return -1;
+    int count = 0;
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+    return count;
+}
+
+class PtyPair : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[256] = {};
+        ASSERT_EQ(openpty(&m_master, &m_slave, name, nullptr, nullptr), 0);
+        m_path = name;
+    }
+
+    void TearDown() override {
+        CloseMaster();
+        if (m_slave != -1) close(m_slave);
+    }
+
+    bool OpenPort(SerialPort& port, int baud = BAUD, int dataBits = 8, StopBits stop = StopBits::One,
+                  Parity parity = Parity::None) {
+        return port.Open(m_path.c_str(), baud, dataBits, stop, parity);
+    }
+
+    void CloseMaster() {
+        if (m_master != -1) close(m_master);
+        m_master = -1;
+    }
+
+    void SendFromFarEnd(const std::string& bytes) {
+        ASSERT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Whatever the far end receives within `limitMs`, stopping once `want` bytes are in.
+    std::string ReceiveAtFarEnd(std::size_t want, int limitMs) {
+        std::string got;
+        const Clock::time_point start = Clock::now();
+        while (got.size() < want && ElapsedMs(start) < limitMs) {
+            pollfd entry{m_master, POLLIN, 0};
+            if (poll(&entry, 1, 50) <= 0) continue;
+            char chunk[4096];
+            const ssize_t n = read(m_master, chunk, sizeof chunk);
+            if (n <= 0) break;
+            got.append(chunk, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+
+    // Blocks until the port's side has input waiting.
+    void AwaitInputAt(const SerialPort& port) {
+        pollfd entry{port.GetHandle(), POLLIN, 0};
+        ASSERT_EQ(poll(&entry, 1, 2000), 1);
+    }
+
+    termios SettingsOf(const SerialPort& port) {
+        termios tio{};
+        EXPECT_EQ(tcgetattr(port.GetHandle(), &tio), 0);
+        return tio;
+    }
+
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_path;
+};
+
+// --- opening and closing ----------------------------------------------------
+
+TEST(SerialPosix, NewPortIsClosedAndRefusesEverything) {
+    SerialPort port;
+    char byte = 0;
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.GetHandle(), -1);
+    EXPECT_EQ(port.Read(&byte, 1, 0), -1);
+    EXPECT_EQ(port.Write(&byte, 1, 0), -1);
+    EXPECT_FALSE(port.DiscardInput());
+    EXPECT_FALSE(port.SetTimeout(0, 100));
+    port.Close();
+    EXPECT_FALSE(port.IsOpen());
+}
+
+TEST_F(PtyPair, OpenCloseTwiceAndReopen) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_GE(port.GetHandle(), 0);
+    EXPECT_TRUE(port.SetTimeout(123, 1000));
+    port.Close();
+    port.Close();
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.GetHandle(), -1);
+    char byte = 'x';
+    EXPECT_EQ(port.Read(&byte, 1, 0), -1);
+    EXPECT_EQ(port.Write(&byte, 1, 0), -1);
+    EXPECT_FALSE(port.DiscardInput());
+    EXPECT_FALSE(port.SetTimeout(0, 100));
+    ASSERT_TRUE(OpenPort(port));
+    EXPECT_TRUE(port.IsOpen());
+}
+
+TEST_F(PtyPair, DescriptorIsCloseOnExecAndNonBlocking) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    EXPECT_NE(fcntl(port.GetHandle(), F_GETFD) & FD_CLOEXEC, 0);
+    EXPECT_NE(fcntl(port.GetHandle(), F_GETFL) & O_NONBLOCK, 0);
+}
+
+TEST_F(PtyPair, SecondOpenOfSameDeviceFailsUntilTheFirstCloses) {
+    SerialPort first;
+    SerialPort second;
+    ASSERT_TRUE(OpenPort(first));
+    const int before = CountOpenDescriptors();
+    EXPECT_FALSE(OpenPort(second));
+    EXPECT_FALSE(second.IsOpen());
+    EXPECT_EQ(CountOpenDescriptors(), before);
+    EXPECT_TRUE(first.IsOpen());
+    first.Close();
+    EXPECT_TRUE(OpenPort(second));
+}
+
+TEST_F(PtyPair, OpeningAnOpenPortClosesItFirst) {
+    SerialPort port;
+    SerialPort other;
+    ASSERT_TRUE(OpenPort(port));
+    EXPECT_TRUE(OpenPort(port));  // the same device again: released, then taken
+    EXPECT_FALSE(port.Open("/dev/qx480-no-such-port", BAUD, 8, StopBits::One, Parity::None));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_TRUE(OpenPort(other));  // the failed open let go of the pty
+    other.Close();
+    ASSERT_TRUE(OpenPort(port));
+    EXPECT_FALSE(port.Open(static_cast<const char*>(nullptr), BAUD, 8, StopBits::One, Parity::None));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(port.Open(static_cast<const wchar_t*>(nullptr), BAUD, 8, StopBits::One, Parity::None));
+    EXPECT_TRUE(OpenPort(other));
+}
+
+TEST(SerialPosix, FailedOpensLeakNoDescriptor) {
+    char dir[] = "/tmp/qx480-serial-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string plainFile = std::string(dir) + "/not-a-tty";
+    std::FILE* created = std::fopen(plainFile.c_str(), "w");
+    ASSERT_NE(created, nullptr);
+    std::fclose(created);
+
+    SerialPort port;
+    const int before = CountOpenDescriptors();
+    EXPECT_FALSE(port.Open("/dev/qx480-no-such-port", BAUD, 8, StopBits::One, Parity::None));
+    EXPECT_FALSE(port.Open(plainFile.c_str(), BAUD, 8, StopBits::One, Parity::None));
+    EXPECT_FALSE(port.Open(dir, BAUD, 8, StopBits::One, Parity::None));
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(CountOpenDescriptors(), before);
+
+    unlink(plainFile.c_str());
+    rmdir(dir);
+}
+
+TEST_F(PtyPair, WideNamesOpenTheDeviceAsUtf8WhateverTheLocale) {
+    char dir[] = "/tmp/qx480-serial-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    // "pört-µ-€-🔌": two-, three- and four-byte sequences.
+    const std::string link = std::string(dir) + "/p\xC3\xB6rt-\xC2\xB5-\xE2\x82\xAC-\xF0\x9F\x94\x8C";
+    ASSERT_EQ(symlink(m_path.c_str(), link.c_str()), 0);
+    const std::wstring wide =
+        std::wstring(dir, dir + std::char_traits<char>::length(dir)) + L"/p\u00F6rt-\u00B5-\u20AC-\U0001F50C";
+
+    SerialPort port;
+    SerialPort narrow;
+    ASSERT_TRUE(port.Open(std::wstring(m_path.begin(), m_path.end()).c_str(), BAUD, 8, StopBits::One, Parity::None));
+    EXPECT_FALSE(OpenPort(narrow));  // held by the wide-name open
+    EXPECT_TRUE(port.Open(wide.c_str(), BAUD, 8, StopBits::One, Parity::None));
+    port.Close();
+    EXPECT_TRUE(port.Open(link.c_str(), BAUD, 8, StopBits::One, Parity::None));
+    port.Close();
+
+    const std::wstring surrogate =
+        std::wstring(dir, dir + std::char_traits<char>::length(dir)) + L"/p" + static_cast<wchar_t>(0xD800);
+    const std::wstring beyondUnicode = std::wstring(L"/dev/") + static_cast<wchar_t>(0x110000);
+    EXPECT_FALSE(port.Open(surrogate.c_str(), BAUD, 8, StopBits::One, Parity::None));
+    EXPECT_FALSE(port.Open(beyondUnicode.c_str(), BAUD, 8, StopBits::One, Parity::None));
+    EXPECT_FALSE(port.IsOpen());
+
+    unlink(link.c_str());
+    rmdir(dir);
+}
+
+// --- line settings ----------------------------------------------------------
+
+TEST_F(PtyPair, OpenSetsARawLineWithoutFlowControl) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port, 115200, 8, StopBits::One, Parity::None));
+    const termios tio = SettingsOf(port);
+    EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(tio.c_oflag & OPOST, 0u);
+    EXPECT_EQ(tio.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF | IXANY), 0u);
+    EXPECT_EQ(tio.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(tio.c_cflag & (CSTOPB | PARENB | CRTSCTS), 0u);
+    EXPECT_EQ(tio.c_cc[VMIN], 0);
+    EXPECT_EQ(tio.c_cc[VTIME], 0);
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B115200));
+}
+
+TEST_F(PtyPair, TwoStopBitsAreSetAndReopeningClearsThem) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port, 9600, 8, StopBits::Two));
+    termios tio = SettingsOf(port);
+    EXPECT_NE(tio.c_cflag & CSTOPB, 0u);
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B9600));
+    ASSERT_TRUE(OpenPort(port, 19200, 8, StopBits::One));
+    tio = SettingsOf(port);
+    EXPECT_EQ(tio.c_cflag & CSTOPB, 0u);
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B19200));
+}
+
+TEST_F(PtyPair, ValuesOutsideTheEnumerationsGiveOneStopBitAndNoParity) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port, 9600, 8, StopBits::Two));
+    ASSERT_TRUE(OpenPort(port, 9600, 8, static_cast<StopBits>(3), static_cast<Parity>(7)));
+    EXPECT_EQ(SettingsOf(port).c_cflag & (CSTOPB | PARENB | PARODD), 0u);
+}
+
+TEST_F(PtyPair, UnsupportedLineFormatsAreRefused) {
+    SerialPort port;
+    const int before = CountOpenDescriptors();
+    EXPECT_FALSE(OpenPort(port, BAUD, 4));
+    EXPECT_FALSE(OpenPort(port, BAUD, 9));
+    EXPECT_FALSE(OpenPort(port, BAUD, 8, StopBits::OnePointFive));
+    EXPECT_FALSE(OpenPort(port, 0));
+    EXPECT_FALSE(OpenPort(port, -9600));
+#ifndef CMSPAR
+    EXPECT_FALSE(OpenPort(port, BAUD, 8, StopBits::One, Parity::Mark));
+    EXPECT_FALSE(OpenPort(port, BAUD, 8, StopBits::One, Parity::Space));
+#endif
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(CountOpenDescriptors(), before);
+}
+
+// A pseudo-terminal always runs 8 data bits without parity: the driver drops
+// what else it is given, so Open reports the format it could not set, each
+// time alike, and lets go of the device.
+TEST_F(PtyPair, FormatsTheDriverDropsMakeOpenFail) {
+    SerialPort port;
+    SerialPort other;
+    const int before = CountOpenDescriptors();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        for (int bits = 5; bits <= 7; ++bits) EXPECT_FALSE(OpenPort(port, BAUD, bits)) << bits;
+        for (const Parity parity : {Parity::Odd, Parity::Even, Parity::Mark, Parity::Space}) {
+            EXPECT_FALSE(OpenPort(port, BAUD, 8, StopBits::One, parity)) << static_cast<int>(parity);
+        }
+    }
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(CountOpenDescriptors(), before);
+    EXPECT_TRUE(OpenPort(other));
+}
+
+#ifdef __linux__
+TEST_F(PtyPair, NonStandardRatesAreSetThroughTermios2) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port, 250000));
+    EXPECT_EQ(ReadOutputBaudRate(port.GetHandle()), 250000);
+    ASSERT_TRUE(OpenPort(port, 250000));  // the same again: the driver has nothing to change
+    EXPECT_EQ(ReadOutputBaudRate(port.GetHandle()), 250000);
+    ASSERT_TRUE(OpenPort(port, 460800));
+    EXPECT_EQ(ReadOutputBaudRate(port.GetHandle()), 460800);
+    ASSERT_TRUE(OpenPort(port, 115200));  // a standard rate after a custom one
+    EXPECT_EQ(ReadOutputBaudRate(port.GetHandle()), 115200);
+    const termios tio = SettingsOf(port);
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B115200));
+}
+#else
+TEST_F(PtyPair, NonStandardRatesAreRefused) {
+    SerialPort port;
+    EXPECT_FALSE(OpenPort(port, 250000));
+    EXPECT_FALSE(port.IsOpen());
+}
+#endif
+
+// --- reading ----------------------------------------------------------------
+
+TEST_F(PtyPair, ReadWithoutWaitingGivesZeroAtOnce) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    char buf[8];
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(port.Read(buf, sizeof buf, 0), 0);
+    EXPECT_LT(ElapsedMs(start), 200);
+}
+
+TEST_F(PtyPair, ReadGivesZeroOnlyAfterItsLimit) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    char buf[8];
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(port.Read(buf, sizeof buf, 150), 0);
+    const long elapsed = ElapsedMs(start);
+    EXPECT_GE(elapsed, 150);
+    EXPECT_LT(elapsed, 1500);
+}
+
+TEST_F(PtyPair, ReadReturnsWhenDataArrivesWithinItsLimit) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    for (const int limitMs : {2000, -1}) {
+        std::thread farEnd([this] {
+            std::this_thread::sleep_for(milliseconds(50));
+            SendFromFarEnd("hi");
+        });
+        char buf[8] = {};
+        const Clock::time_point start = Clock::now();
+        const int got = port.Read(buf, sizeof buf, limitMs);
+        const long elapsed = ElapsedMs(start);
+        farEnd.join();
+        ASSERT_GE(got, 1) << limitMs;
+        EXPECT_EQ(buf[0], 'h');
+        EXPECT_LT(elapsed, 1500) << limitMs;
+        if (got == 1) {
+            EXPECT_EQ(port.Read(buf + 1, 1, 1000), 1);
+        }
+        EXPECT_EQ(std::string(buf, 2), "hi");
+    }
+}
+
+void IgnoreSignal(int) {}
+
+TEST_F(PtyPair, ReadThatASignalInterruptsKeepsWaiting) {
+    struct sigaction quiet {};
+    quiet.sa_handler = IgnoreSignal;  // no SA_RESTART: poll() fails with EINTR
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGUSR1, &quiet, &previous), 0);
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    const pthread_t reader = pthread_self();
+    std::thread farEnd([this, reader] {
+        std::this_thread::sleep_for(milliseconds(50));
+        pthread_kill(reader, SIGUSR1);
+        std::this_thread::sleep_for(milliseconds(50));
+        SendFromFarEnd("k");
+    });
+    char byte = 0;
+    const int got = port.Read(&byte, 1, 2000);
+    farEnd.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_EQ(got, 1);
+    EXPECT_EQ(byte, 'k');
+}
+
+TEST_F(PtyPair, ReadTakesAtMostSizeAndLeavesTheRest) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    SendFromFarEnd("0123456789");
+    std::string all;
+    for (const int want : {4, 4, 2}) {
+        char buf[4];
+        const int got = port.Read(buf, sizeof buf, 1000);
+        EXPECT_EQ(got, want);
+        if (got > 0) all.append(buf, static_cast<std::size_t>(got));
+    }
+    EXPECT_EQ(all, "0123456789");
+    char buf[4];
+    EXPECT_EQ(port.Read(buf, sizeof buf, 0), 0);
+}
+
+TEST_F(PtyPair, ReadRefusesNullBufferAndEmptySize) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    SendFromFarEnd("z");
+    AwaitInputAt(port);
+    char byte = 0;
+    EXPECT_EQ(port.Read(nullptr, 1, 0), -1);
+    EXPECT_EQ(port.Read(&byte, 0, 0), -1);
+    EXPECT_EQ(port.Read(&byte, -1, 0), -1);
+    EXPECT_EQ(port.Write(nullptr, 1, 0), -1);
+    EXPECT_EQ(port.Write(&byte, 0, 0), -1);
+    EXPECT_EQ(port.Read(&byte, 1, 0), 1);  // the refusals consumed nothing
+    EXPECT_EQ(byte, 'z');
+}
+
+TEST_F(PtyPair, HangUpOfTheFarEndFailsReadAndLeavesThePortOpen) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    SendFromFarEnd("lost");
+    AwaitInputAt(port);
+    CloseMaster();
+    char buf[8];
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(port.Read(buf, sizeof buf, 1000), -1);
+    EXPECT_EQ(port.Read(buf, sizeof buf, -1), -1);
+    EXPECT_LT(ElapsedMs(start), 500);
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.Write("x", 1, 100), -1);
+    port.Close();
+    EXPECT_FALSE(port.IsOpen());
+}
+
+TEST_F(PtyPair, HangUpEndsAReadThatIsWaiting) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    std::thread farEnd([this] {
+        std::this_thread::sleep_for(milliseconds(50));
+        CloseMaster();
+    });
+    char buf[8];
+    const Clock::time_point start = Clock::now();
+    const int got = port.Read(buf, sizeof buf, 10000);
+    const long elapsed = ElapsedMs(start);
+    farEnd.join();
+    EXPECT_EQ(got, -1);
+    EXPECT_LT(elapsed, 5000);
+    EXPECT_TRUE(port.IsOpen());
+}
+
+TEST_F(PtyPair, DiscardInputThrowsAwayWaitingBytes) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    SendFromFarEnd("stale");
+    AwaitInputAt(port);
+    EXPECT_TRUE(port.DiscardInput());
+    SendFromFarEnd("F");
+    char buf[8];
+    ASSERT_EQ(port.Read(buf, sizeof buf, 1000), 1);
+    EXPECT_EQ(buf[0], 'F');
+}
+
+// --- writing ----------------------------------------------------------------
+
+TEST_F(PtyPair, WrittenBytesReachTheFarEndUnchanged) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    std::string bytes;
+    for (int i = 0; i < 256; ++i) bytes += static_cast<char>(i);  // no output processing: \n stays \n
+    ASSERT_EQ(port.Write(bytes.data(), static_cast<int>(bytes.size()), 1000), static_cast<int>(bytes.size()));
+    EXPECT_EQ(ReceiveAtFarEnd(bytes.size(), 2000), bytes);
+}
+
+TEST_F(PtyPair, WriteToAFarEndThatDoesNotReadIsShortAfterItsLimit) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    std::vector<char> bulk(64 * 1024);
+    for (std::size_t i = 0; i < bulk.size(); ++i) bulk[i] = static_cast<char>(i * 7);
+    const int size = static_cast<int>(bulk.size());
+    ASSERT_GT(size, PTY_BUFFER_BYTES);
+
+    const Clock::time_point start = Clock::now();
+    const int written = port.Write(bulk.data(), size, 200);
+    const long elapsed = ElapsedMs(start);
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, size);
+    EXPECT_GE(elapsed, 200);
+    EXPECT_LT(elapsed, 2000);
+    ASSERT_TRUE(port.IsOpen());
+
+    const std::string drained = ReceiveAtFarEnd(static_cast<std::size_t>(written), 3000);
+    EXPECT_EQ(drained, std::string(bulk.data(), static_cast<std::size_t>(written)));
+    EXPECT_EQ(ReceiveAtFarEnd(1, 100), "");  // the count was exact
+    EXPECT_EQ(port.Write("ok", 2, 1000), 2);
+    EXPECT_EQ(ReceiveAtFarEnd(2, 2000), "ok");
+}
+
+TEST_F(PtyPair, WriteWithoutWaitingTakesWhatFits) {
+    SerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    std::vector<char> bulk(64 * 1024, 'w');
+    const int written = port.Write(bulk.data(), static_cast<int>(bulk.size()), 0);
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, static_cast<int>(bulk.size()));
+    EXPECT_TRUE(port.IsOpen());
+}
+
+}  // namespace
