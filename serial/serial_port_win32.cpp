@@ -1,0 +1,141 @@
+// Windows backend of SerialPort: a COM device opened for overlapped I/O.
+#include <string>
+
+#include "dcb_line_settings.h"
+#include "serial_port.h"
+
+namespace {
+
+// A read completes at once with what has arrived, even nothing; a write has no
+// total limit in the driver. Read and Write bound their own waits.
+constexpr DWORD READ_AT_ONCE_INTERVAL = MAXDWORD;
+
+DWORD WaitLimit(int timeoutMs) { return timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs); }
+
+}  // namespace
+
+SerialPort::SerialPort() : m_hPort(INVALID_HANDLE_VALUE), m_ovRead{}, m_ovWrite{} {}
+
+SerialPort::~SerialPort() { Close(); }
+
+bool SerialPort::Open(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity) {
+    Close();
+    if (portName == nullptr || !CreateOverlappedEvents()) return false;
+    m_hPort =
+        CreateFileW(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (m_hPort == INVALID_HANDLE_VALUE) {
+        DestroyOverlappedEvents();
+        return false;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(m_hPort, &dcb)) {
+        Close();
+        return false;
+    }
+    qx480::detail::ApplyLineSettings(dcb, baudRate, dataBits, stopBits, parity);
+    if (!SetCommState(m_hPort, &dcb)) {
+        Close();
+        return false;
+    }
+    PurgeComm(m_hPort, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    COMMTIMEOUTS timeouts{READ_AT_ONCE_INTERVAL, 0, 0, 0, 0};
+    SetCommTimeouts(m_hPort, &timeouts);
+    return true;
+}
+
+bool SerialPort::Open(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity) {
+    Close();
+    if (portName == nullptr) return false;
+    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, portName, -1, nullptr, 0);
+    if (length <= 0) return false;
+    std::wstring wideName(static_cast<std::size_t>(length), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, portName, -1, &wideName[0], length) != length) return false;
+    return Open(wideName.c_str(), baudRate, dataBits, stopBits, parity);
+}
+
+void SerialPort::Close() {
+    if (m_hPort != INVALID_HANDLE_VALUE) {
+        CancelIo(m_hPort);
+        CloseHandle(m_hPort);
+        m_hPort = INVALID_HANDLE_VALUE;
+    }
+    DestroyOverlappedEvents();
+}
+
+bool SerialPort::IsOpen() const { return m_hPort != INVALID_HANDLE_VALUE; }
+
+SerialPort::NativeHandle SerialPort::GetHandle() const { return m_hPort; }
+
+int SerialPort::Read(void* buffer, int size, int timeoutMs) { return Transfer(true, buffer, size, timeoutMs); }
+
+// The driver's write functions never change the buffer; one helper serves both directions.
+int SerialPort::Write(const void* buffer, int size, int timeoutMs) {
+    return Transfer(false, const_cast<void*>(buffer), size, timeoutMs);
+}
+
+int SerialPort::Transfer(bool isRead, void* buffer, int size, int timeoutMs) {
+    if (!IsOpen() || buffer == nullptr || size <= 0) return -1;
+    OVERLAPPED& ov = isRead ? m_ovRead : m_ovWrite;
+    ResetEvent(ov.hEvent);
+    ov.Offset = 0;
+    ov.OffsetHigh = 0;
+    DWORD count = 0;
+    const DWORD wanted = static_cast<DWORD>(size);
+    const BOOL done =
+        isRead ? ReadFile(m_hPort, buffer, wanted, &count, &ov) : WriteFile(m_hPort, buffer, wanted, &count, &ov);
+    if (done) return static_cast<int>(count);
+    // Only a pending transfer may be collected: Wine waits for good on one that never started.
+    if (GetLastError() != ERROR_IO_PENDING) return -1;
+
+    const DWORD waited = WaitForSingleObject(ov.hEvent, WaitLimit(timeoutMs));
+    if (waited != WAIT_OBJECT_0) {
+        // The transfer must be over before the caller's buffer and our record are used again.
+        CancelIo(m_hPort);
+        GetOverlappedResult(m_hPort, &ov, &count, TRUE);
+        return waited == WAIT_TIMEOUT ? static_cast<int>(count) : -1;
+    }
+    if (GetOverlappedResult(m_hPort, &ov, &count, FALSE)) return static_cast<int>(count);
+    const DWORD error = GetLastError();
+    if (isRead && (error == ERROR_HANDLE_EOF || error == ERROR_IO_INCOMPLETE)) return static_cast<int>(count);
+    return -1;
+}
+
+bool SerialPort::DiscardInput() {
+    if (!IsOpen()) return false;
+    return PurgeComm(m_hPort, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE;
+}
+
+bool SerialPort::SetTimeout(int /*unused*/, int writeTimeoutMs) {
+    COMMTIMEOUTS timeouts{READ_AT_ONCE_INTERVAL, 0, 0, 0, static_cast<DWORD>(writeTimeoutMs)};
+    return SetTimeouts(timeouts);
+}
+
+bool SerialPort::SetTimeouts(const COMMTIMEOUTS& timeouts) {
+    if (!IsOpen()) return false;
+    COMMTIMEOUTS copy = timeouts;
+    return SetCommTimeouts(m_hPort, &copy) != FALSE;
+}
+
+bool SerialPort::CreateOverlappedEvents() {
+    m_ovRead.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (m_ovRead.hEvent == nullptr) return false;
+    m_ovWrite.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (m_ovWrite.hEvent == nullptr) {
+        CloseHandle(m_ovRead.hEvent);
+        m_ovRead.hEvent = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void SerialPort::DestroyOverlappedEvents() {
+    if (m_ovRead.hEvent != nullptr) {
+        CloseHandle(m_ovRead.hEvent);
+        m_ovRead.hEvent = nullptr;
+    }
+    if (m_ovWrite.hEvent != nullptr) {
+        CloseHandle(m_ovWrite.hEvent);
+        m_ovWrite.hEvent = nullptr;
+    }
+}

@@ -1,0 +1,153 @@
+// The Windows build of the driver end to end under Wine: each Wine COM port
+// in QX480_TEST_PORTS leads to a native simulated device on a
+// pseudo-terminal, each started with one fault (see tests/CMakeLists.txt for
+// the order). The clean device traces what it receives into the file named by
+// QX480_SIM_TRACE, so the request bytes are checked where they arrived.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "qx480ddg.h"
+
+namespace {
+
+enum PortIndex { CLEAN, DROP, CORRUPT, SHORT_LENGTH, NOISY, LATE, HANG_UP, PORT_COUNT };
+
+using Clock = std::chrono::steady_clock;
+
+std::vector<std::string> TestPorts() {
+    std::vector<std::string> ports;
+    const char* list = std::getenv("QX480_TEST_PORTS");
+    std::istringstream words(list == nullptr ? "" : list);
+    for (std::string port; words >> port;) ports.push_back(port);
+    return ports;
+}
+
+// The last frame the clean device received, as its trace line prints it.
+std::string LastTracedRequest() {
+    const char* path = std::getenv("QX480_SIM_TRACE");
+    std::ifstream trace(path == nullptr ? "" : path);
+    std::string line, last;
+    while (std::getline(trace, line)) {
+        if (line.rfind("rx: ", 0) == 0) last = line.substr(4);
+    }
+    return last;
+}
+
+long long MillisecondsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class DeviceUnderWine : public testing::Test {
+protected:
+    static void SetUpTestSuite() { ports = TestPorts(); }
+
+    void OpenPort(PortIndex index) {
+        ASSERT_EQ(ports.size(), static_cast<std::size_t>(PORT_COUNT)) << "run through scripts/wine-harness";
+        ASSERT_TRUE(dev.Open(ports[index].c_str(), 115200)) << ports[index];
+    }
+
+    void ExpectArrived(bool result, const char* request) {
+        EXPECT_TRUE(result) << request;
+        EXPECT_EQ(LastTracedRequest(), request);
+    }
+
+    static std::vector<std::string> ports;
+    QX480DDG dev;
+};
+
+std::vector<std::string> DeviceUnderWine::ports;
+
+TEST_F(DeviceUnderWine, EveryCommandArrivesExactlyAndIsReadBack) {
+    OpenPort(CLEAN);
+    ExpectArrived(dev.SetDelay(1, 10), "EB 90 0E 00 08 01 00 E8 03 00 00 00 00 00 00 7D 02 CC");
+    ExpectArrived(dev.SetPulseWidth(1, 100), "EB 90 0E 00 09 01 00 10 27 00 00 00 00 00 00 CA 01 CC");
+    ExpectArrived(dev.SetInternalTriggerFreq(1000.0), "EB 90 0A 00 05 00 00 90 D0 03 00 ED 02 CC");
+    ExpectArrived(dev.SetOutputChannel(1, true), "EB 90 06 00 06 01 01 89 01 CC");
+    ExpectArrived(dev.SetGlobalOutput(true), "EB 90 06 00 07 01 00 89 01 CC");
+    ExpectArrived(dev.SetTrigger(QX480TriggerMode::Software), "EB 90 06 00 01 03 00 85 01 CC");
+    ExpectArrived(dev.SoftwareTrigger(), "EB 90 06 00 14 00 00 95 01 CC");
+    EXPECT_TRUE(dev.SetDelay(8, 123456));
+    EXPECT_TRUE(dev.SetPulseWidth(8, 7));
+
+    float celsius = 0;
+    ExpectArrived(dev.ReadTemperature(&celsius), "EB 90 06 00 93 00 00 14 02 CC");
+    EXPECT_EQ(celsius, 29.59375f);
+
+    QX480TimingConfig c1{}, c8{};
+    ExpectArrived(dev.ReadTimingConfig(1, &c1), "EB 90 06 00 C1 00 00 42 02 CC");
+    ExpectArrived(dev.ReadTimingConfig(8, &c8), "EB 90 06 00 C1 00 00 42 02 CC");
+    EXPECT_EQ(c1.channel, 1);
+    EXPECT_EQ(c1.delayNs, 10);
+    EXPECT_EQ(c1.widthNs, 100);
+    EXPECT_EQ(c1.triggerFreqHz, 1000.0);
+    EXPECT_EQ(c8.channel, 8);
+    EXPECT_EQ(c8.delayNs, 123456);
+    EXPECT_EQ(c8.widthNs, 7);
+    EXPECT_EQ(c8.word128, 0x1234u) << "set on the simulated device's command line";
+    EXPECT_EQ(c8.byte131, 255u);
+}
+
+TEST_F(DeviceUnderWine, RefusalsSendNothingAndDeviceRefusalsAreFalse) {
+    OpenPort(CLEAN);
+    ASSERT_TRUE(dev.SoftwareTrigger());
+    const std::string before = LastTracedRequest();
+    EXPECT_FALSE(dev.SetDelay(9, 10));
+    EXPECT_FALSE(dev.SetPulseWidth(1, -1));
+    EXPECT_FALSE(dev.SetOutputChannel(0, true));
+    EXPECT_FALSE(dev.SetInternalTriggerFreq(0.0));
+    EXPECT_FALSE(dev.ReadTimingConfig(9, nullptr));
+    EXPECT_EQ(LastTracedRequest(), before);
+
+    EXPECT_FALSE(dev.SetPulseWidth(2, 20'000'000'000)) << "past the device's longest width";
+    QX480TimingConfig c2{};
+    ASSERT_TRUE(dev.ReadTimingConfig(2, &c2));
+    EXPECT_EQ(c2.widthNs, 0);
+}
+
+TEST_F(DeviceUnderWine, NoisyAndFragmentedResponsesAreAssembled) {
+    OpenPort(NOISY);
+    float celsius = 0;
+    EXPECT_TRUE(dev.ReadTemperature(&celsius));
+    EXPECT_EQ(celsius, 29.59375f);
+    QX480TimingConfig c{};
+    EXPECT_TRUE(dev.ReadTimingConfig(4, &c));
+    EXPECT_TRUE(dev.SetDelay(4, 5));
+}
+
+TEST_F(DeviceUnderWine, MissingOrLateResponsesFailAfterTheLimit) {
+    for (PortIndex index : {DROP, LATE}) {
+        OpenPort(index);
+        const auto start = Clock::now();
+        EXPECT_FALSE(dev.SetGlobalOutput(true)) << index;
+        const long long ms = MillisecondsSince(start);
+        EXPECT_GE(ms, 950) << index;
+        EXPECT_LT(ms, 3000) << index;
+    }
+}
+
+TEST_F(DeviceUnderWine, CorruptOrShortResponsesFailWithoutWaitingOutTheLimit) {
+    for (PortIndex index : {CORRUPT, SHORT_LENGTH}) {
+        OpenPort(index);
+        const auto start = Clock::now();
+        float celsius = 1.0f;
+        EXPECT_FALSE(dev.ReadTemperature(&celsius)) << index;
+        EXPECT_EQ(celsius, 1.0f);
+        EXPECT_LT(MillisecondsSince(start), 900) << index;
+    }
+}
+
+TEST_F(DeviceUnderWine, AfterAHangUpCallsFailAndThePortStaysOpen) {
+    OpenPort(HANG_UP);
+    EXPECT_TRUE(dev.SoftwareTrigger());
+    bool failed = false;
+    for (int i = 0; i < 5 && !failed; ++i) failed = !dev.SoftwareTrigger();
+    EXPECT_TRUE(failed);
+    EXPECT_TRUE(dev.IsOpen());
+}
+
+}  // namespace
