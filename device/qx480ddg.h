@@ -42,7 +42,7 @@ using QX480FrameObserver = std::function<void(QX480FrameDirection, const std::ui
 
 class QX480_EXPORT QX480DDG {
 public:
-    static constexpr int CHANNEL_COUNT = 8;
+    static constexpr int CHANNEL_COUNT = qx480::CHANNEL_COUNT;
     static constexpr int TIMEOUT_MS = 1000;
 
     // ---- Frame codec (stateless; no device or port needed) ----

@@ -38,4 +38,31 @@ bool FrequencyToWire(double hz, std::uint32_t& ticks) {
 }
 
 }  // namespace units
+
+namespace timing {
+
+bool Decode(const QX480Frame& r, Block& block) {
+    if (!r.valid || r.pa.size() < static_cast<std::size_t>(BLOCK_SIZE)) return false;
+    Block b;
+    for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
+        ChannelCounts& c = b.channels[static_cast<std::size_t>(ch - 1)];
+        c.delay = r.ReadU64(ChannelEntry(DELAY, ch));
+        c.width = r.ReadU64(ChannelEntry(WIDTH, ch));
+        c.time140 = r.ReadU64(ChannelEntry(TIME140, ch));
+        c.time204 = r.ReadU64(ChannelEntry(TIME204, ch));
+    }
+    const auto at = [&r](int offset) { return r.pa.data() + offset; };
+    b.triggerTicks = r.ReadU32(TRIGGER_TICKS);
+    b.word128 = GetU16(at(WORD128));
+    b.byte130 = *at(BYTE130);
+    b.byte131 = *at(BYTE131);
+    b.byte136 = *at(BYTE136);
+    b.byte137 = *at(BYTE137);
+    b.word138 = GetU16(at(WORD138));
+    b.float276 = r.ReadFloat(FLOAT276);
+    block = b;
+    return true;
+}
+
+}  // namespace timing
 }  // namespace qx480

@@ -2,6 +2,7 @@
 // the success rule of a response and the layout of the timing block.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "frame.h"
@@ -34,6 +35,9 @@ QX480_EXPORT std::uint16_t ChannelOpt(int channel, bool on);
 QX480_EXPORT bool IsWriteSuccess(const QX480Frame& frame);
 
 namespace qx480 {
+
+// Channels are numbered 1 to CHANNEL_COUNT, on the wire as at the interface.
+constexpr int CHANNEL_COUNT = 8;
 
 constexpr std::uint8_t CommandCode(QX480Command c) { return static_cast<std::uint8_t>(c); }
 
@@ -96,6 +100,32 @@ constexpr int TIME204 = 204;       // 8 x u64, 10 ps counts
 constexpr int FLOAT276 = 276;      // f32
 
 constexpr int ChannelEntry(int array, int channel) { return array + ENTRY_SIZE * (channel - 1); }
+
+// One channel's times, in 10 ps counts as on the wire.
+struct ChannelCounts {
+    std::uint64_t delay = 0;
+    std::uint64_t width = 0;
+    std::uint64_t time140 = 0;
+    std::uint64_t time204 = 0;
+};
+
+// The whole block, undivided: channel n is channels[n - 1].
+struct Block {
+    std::array<ChannelCounts, CHANNEL_COUNT> channels{};
+    std::uint32_t triggerTicks = 0;
+    std::uint16_t word128 = 0;
+    std::uint8_t byte130 = 0;
+    std::uint8_t byte131 = 0;
+    std::uint8_t byte136 = 0;
+    std::uint8_t byte137 = 0;
+    std::uint16_t word138 = 0;
+    float float276 = 0.0f;
+};
+
+// Decodes the block at the start of a READ_TIMING response; bytes beyond it
+// are ignored. False (block untouched) unless the response is valid and its
+// PA holds at least BLOCK_SIZE bytes.
+QX480_EXPORT bool Decode(const QX480Frame& response, Block& block);
 
 }  // namespace timing
 

@@ -17,7 +17,7 @@
 
 namespace {
 
-using qx480::sim::CHANNELS;
+using qx480::CHANNEL_COUNT;
 using qx480::sim::Options;
 
 constexpr int EXIT_USAGE = 2;
@@ -75,7 +75,7 @@ Setter Float(float& target) {
 }
 
 // One count for every channel, or eight counts separated by commas.
-Setter Counts(std::array<std::uint64_t, CHANNELS>& target) {
+Setter Counts(std::array<std::uint64_t, CHANNEL_COUNT>& target) {
     return [&target](const std::string& text) -> std::string {
         const char* expected = "one count or eight comma-separated counts";
         std::vector<std::uint64_t> values;

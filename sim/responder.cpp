@@ -30,12 +30,12 @@ std::uint32_t FloatBits(float value) {
 // True when `period` is positive and the count n is a multiple of it.
 bool IsEvery(std::uint64_t n, int period) { return period > 0 && n % static_cast<std::uint64_t>(period) == 0; }
 
-bool IsChannel(int channel) { return channel >= 1 && channel <= CHANNELS; }
+bool IsChannel(int channel) { return channel >= 1 && channel <= CHANNEL_COUNT; }
 
 std::size_t Index(int channel) { return static_cast<std::size_t>(channel - 1); }
 
-void PutChannelArray(std::uint8_t* block, int offset, const std::array<std::uint64_t, CHANNELS>& values) {
-    for (int ch = 1; ch <= CHANNELS; ++ch) PutU64(block + timing::ChannelEntry(offset, ch), values[Index(ch)]);
+void PutChannelArray(std::uint8_t* block, int offset, const std::array<std::uint64_t, CHANNEL_COUNT>& values) {
+    for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) PutU64(block + timing::ChannelEntry(offset, ch), values[Index(ch)]);
 }
 
 std::vector<std::uint8_t> Frame(std::uint8_t cmd, std::uint16_t opt, const std::vector<std::uint8_t>& pa = {}) {

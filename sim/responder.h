@@ -10,12 +10,11 @@
 #include <string>
 #include <vector>
 
-struct QX480Frame;
+#include "commands.h"
 
 namespace qx480 {
 namespace sim {
 
-constexpr int CHANNELS = 8;
 constexpr float DEFAULT_TEMPERATURE = 29.59375f;
 // Enough junk to overflow a pseudo-terminal's 16,896-byte buffer several times.
 constexpr int MAX_STRAY_BYTES = 1 << 20;
@@ -23,9 +22,9 @@ constexpr int MAX_STRAY_BYTES = 1 << 20;
 // Everything the device remembers and reports. Times are 10 ps counts and the
 // trigger period is in 4 ns ticks, as on the wire; channel n is index n - 1.
 struct DeviceState {
-    std::array<std::uint64_t, CHANNELS> delay{};
-    std::array<std::uint64_t, CHANNELS> width{};
-    std::array<bool, CHANNELS> channelOn{};
+    std::array<std::uint64_t, CHANNEL_COUNT> delay{};
+    std::array<std::uint64_t, CHANNEL_COUNT> width{};
+    std::array<bool, CHANNEL_COUNT> channelOn{};
     bool globalOutput = false;
     int triggerOpt = 1;                   // SET_TRIGGER option: 1 internal, 2 external, 3 software
     std::uint32_t triggerTicks = 250000;  // 1 kHz
@@ -38,8 +37,8 @@ struct DeviceState {
     std::uint8_t byte136 = 0;
     std::uint8_t byte137 = 0;
     std::uint16_t word138 = 0;
-    std::array<std::uint64_t, CHANNELS> time140{};
-    std::array<std::uint64_t, CHANNELS> time204{};
+    std::array<std::uint64_t, CHANNEL_COUNT> time140{};
+    std::array<std::uint64_t, CHANNEL_COUNT> time204{};
     float float276 = 0.0f;
 };
 

@@ -267,4 +267,54 @@ TEST(Units, RatesConvertToFourNanosecondTicks) {
     EXPECT_EQ(qx480::units::WireToFrequency(250000), 1000.0);
 }
 
+TEST(TimingBlock, DecodesEveryFieldAtItsOffsetForBothEndChannels) {
+    namespace t = qx480::timing;
+    QX480Frame r{};
+    r.valid = true;
+    r.pa.assign(t::BLOCK_SIZE + 52, 0);
+    qx480::PutU64(&r.pa[t::ChannelEntry(t::DELAY, 1)], 199);
+    qx480::PutU64(&r.pa[t::ChannelEntry(t::WIDTH, 8)], UINT64_MAX);
+    qx480::PutU64(&r.pa[t::ChannelEntry(t::TIME140, 8)], 56);  // block offset 196
+    qx480::PutU64(&r.pa[t::ChannelEntry(t::TIME204, 8)], 60);  // block offset 260
+    qx480::PutU32(&r.pa[t::TRIGGER_TICKS], 250000);
+    r.pa[128] = 0x34;
+    r.pa[129] = 0x12;
+    r.pa[130] = 1;
+    r.pa[131] = 0xFF;
+    r.pa[136] = 2;
+    r.pa[137] = 3;
+    r.pa[138] = 0xEF;
+    r.pa[139] = 0xBE;
+    qx480::PutU32(&r.pa[t::FLOAT276], 0x41ECC000);
+
+    t::Block b;
+    ASSERT_TRUE(t::Decode(r, b));
+    EXPECT_EQ(b.channels[0].delay, 199u);
+    EXPECT_EQ(b.channels[7].width, UINT64_MAX);
+    EXPECT_EQ(b.channels[7].time140, 56u);
+    EXPECT_EQ(b.channels[7].time204, 60u);
+    EXPECT_EQ(b.channels[7].delay, 0u);
+    EXPECT_EQ(b.triggerTicks, 250000u);
+    EXPECT_EQ(b.word128, 0x1234);
+    EXPECT_EQ(b.byte130, 1);
+    EXPECT_EQ(b.byte131, 0xFF);
+    EXPECT_EQ(b.byte136, 2);
+    EXPECT_EQ(b.byte137, 3);
+    EXPECT_EQ(b.word138, 0xBEEF);
+    EXPECT_EQ(b.float276, 29.59375f);
+}
+
+TEST(TimingBlock, RefusesAShortOrInvalidResponseAndLeavesTheBlockAlone) {
+    QX480Frame r{};
+    r.valid = true;
+    r.pa.assign(qx480::timing::BLOCK_SIZE - 1, 0xFF);
+    qx480::timing::Block b;
+    b.triggerTicks = 77;
+    EXPECT_FALSE(qx480::timing::Decode(r, b));
+    r.pa.push_back(0xFF);
+    r.valid = false;
+    EXPECT_FALSE(qx480::timing::Decode(r, b));
+    EXPECT_EQ(b.triggerTicks, 77u);
+}
+
 }  // namespace

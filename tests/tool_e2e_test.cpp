@@ -1,0 +1,307 @@
+// The qx480 tool end to end against the simulated device on a pseudo-terminal:
+// in-process through RunQx480 for what reaches the device and what is printed,
+// and through the real program for exit statuses.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "command_line.h"
+#include "json_lite.h"
+#include "qx480_tool.h"
+#include "serial_port.h"
+#include "simulated_device.h"
+#include "tool_output.h"
+
+namespace {
+
+using qx480::tool::EXIT_DEVICE;
+using qx480::tool::EXIT_OK;
+using qx480::tool::EXIT_USAGE;
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+using tooltest::Columns;
+using tooltest::Lines;
+
+jsonlite::Value Json(const std::string& line) {
+    jsonlite::Value v;
+    EXPECT_TRUE(jsonlite::Parse(line, v)) << "not JSON: " << line;
+    return v;
+}
+
+class ToolE2E : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(sim.Start()) << sim.Error();
+        port = sim.Path();
+    }
+
+    Result Run(std::vector<std::string> args) {
+        args.insert(args.begin(), {"--port", port});
+        std::ostringstream out, err;
+        const int status = qx480::tool::RunQx480(args, out, err);
+        return {status, out.str(), err.str()};
+    }
+
+    void ExpectOneErrorLine(const Result& r, int status, const std::string& line) {
+        EXPECT_EQ(r.status, status);
+        EXPECT_EQ(r.err, line + "\n");
+    }
+
+    qx480::sim::SimulatedDevice sim;
+    std::string port;
+};
+
+TEST_F(ToolE2E, EveryCommandReachesTheDeviceInOneCall) {
+    const Result r = Run({"delay", "2", "1.5us", "width", "2", "250ns", "channel", "2", "on", "output", "on", "trigger",
+                          "software", "rate", "10kHz", "fire", "channel", "2", "off"});
+    ASSERT_EQ(r.status, EXIT_OK) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Lines(r.out), (std::vector<std::string>{"channel 2 delay 1.5 us", "channel 2 width 250 ns",
+                                                      "channel 2 on", "output on", "trigger software",
+                                                      "rate 10 kHz (period 25000 x 4 ns)", "fired", "channel 2 off"}));
+    const qx480::sim::DeviceState s = sim.State();
+    EXPECT_EQ(s.delay[1], 150000u);
+    EXPECT_EQ(s.width[1], 25000u);
+    EXPECT_FALSE(s.channelOn[1]);
+    EXPECT_TRUE(s.globalOutput);
+    EXPECT_EQ(s.triggerOpt, 3);
+    EXPECT_EQ(s.triggerTicks, 25000u);
+    EXPECT_EQ(s.softwareTriggers, 1u);
+    EXPECT_EQ(sim.RequestCount(), 8u);
+
+    ASSERT_EQ(Run({"output", "off", "trigger", "external", "channel", "5", "on"}).status, EXIT_OK);
+    EXPECT_FALSE(sim.State().globalOutput);
+    EXPECT_EQ(sim.State().triggerOpt, 2);
+    EXPECT_TRUE(sim.State().channelOn[4]);
+}
+
+TEST_F(ToolE2E, TimesReachTheDeviceExactlyToTheTenPicosecondStep) {
+    const Result r = Run({"delay", "1", "10ns", "delay", "2", "1.5us", "delay", "3", "0.01ns", "delay", "4", "1e3ns",
+                          "width", "5", "184467440737095516.15ns"});
+    ASSERT_EQ(r.status, EXIT_DEVICE);  // the last one is past the simulated device's limit
+    const qx480::sim::DeviceState s = sim.State();
+    EXPECT_EQ(s.delay[0], 1000u);
+    EXPECT_EQ(s.delay[1], 150000u);
+    EXPECT_EQ(s.delay[2], 1u);
+    EXPECT_EQ(s.delay[3], 100000u);
+    // The refused width went out whole, as all 64 bits.
+    const auto requests = sim.Requests();
+    ASSERT_EQ(requests.size(), 5u);
+    EXPECT_EQ(std::vector<std::uint8_t>(requests[4].begin() + 7, requests[4].begin() + 15),
+              std::vector<std::uint8_t>(8, 0xFF));
+}
+
+TEST_F(ToolE2E, ABadArgumentAnywhereStopsTheCallBeforeAnythingIsSent) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"delay", "1", "10ns", "delay", "1", "5ps"},
+                                                                  {"delay", "1", "10ns", "width", "1", "-5ns"},
+                                                                  {"fire", "delay", "9", "10ns"},
+                                                                  {"fire", "rate", "500MHz"}}) {
+        const Result r = Run(args);
+        EXPECT_EQ(r.status, EXIT_USAGE) << args.back();
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(Lines(r.err).size(), 1u) << r.err;
+    }
+    EXPECT_EQ(sim.RequestCount(), 0u);
+}
+
+TEST_F(ToolE2E, ARefusalNamesThePortAndWhatWasRefusedAndStopsTheRun) {
+    const Result r = Run({"delay", "1", "10ns", "delay", "3", "20s", "delay", "2", "10ns"});
+    ExpectOneErrorLine(r, EXIT_DEVICE, "the device on " + port + " refused the delay 20 s for channel 3");
+    EXPECT_EQ(Lines(r.out), std::vector<std::string>{"channel 1 delay 10 ns"});
+    EXPECT_EQ(sim.RequestCount(), 2u);
+    EXPECT_EQ(sim.State().delay[1], 0u);
+
+    qx480::sim::Limits limits = sim.GetLimits();
+    limits.minTriggerTicks = 25;
+    ASSERT_TRUE(sim.SetLimits(limits));
+    ExpectOneErrorLine(Run({"rate", "20MHz"}), EXIT_DEVICE,
+                       "the device on " + port + " refused the rate 20.8333333 MHz (period 12 x 4 ns)");
+    ExpectOneErrorLine(Run({"width", "8", "10.01s"}), EXIT_DEVICE,
+                       "the device on " + port + " refused the width 10.01 s for channel 8");
+}
+
+TEST_F(ToolE2E, ASilentDeviceIsReportedAsNoValidResponseWithinTheLimit) {
+    qx480::sim::Faults faults;
+    faults.dropEvery = 1;
+    ASSERT_TRUE(sim.SetFaults(faults));
+    ExpectOneErrorLine(Run({"temp", "fire"}), EXIT_DEVICE,
+                       "no valid response from " + port + " within 1000 ms to the temperature query (temp)");
+    ExpectOneErrorLine(Run({"channel", "4", "on"}), EXIT_DEVICE,
+                       "no valid response from " + port + " within 1000 ms to switching channel 4 on (channel 4 on)");
+    EXPECT_EQ(sim.RequestCount(), 2u);
+}
+
+TEST_F(ToolE2E, APortThatCannotBeOpenedIsToldApartFromASilentDevice) {
+    {
+        SerialPort holder;
+        ASSERT_TRUE(holder.Open(port.c_str(), 115200, 8, StopBits::One, Parity::None));
+        ExpectOneErrorLine(Run({"temp"}), EXIT_DEVICE, port + " is in use by another program");
+    }
+    EXPECT_EQ(sim.RequestCount(), 0u);
+    EXPECT_EQ(Run({"temp"}).status, EXIT_OK);  // free again once the holder closed it
+
+    std::ostringstream out, err;
+    EXPECT_EQ(qx480::tool::RunQx480({"--port", "/dev/qx480-no-such-port", "temp"}, out, err), EXIT_DEVICE);
+    EXPECT_EQ(err.str(), "no such port /dev/qx480-no-such-port\n");
+    err.str("");
+    EXPECT_EQ(qx480::tool::RunQx480({"--port", "/dev/null", "temp"}, out, err), EXIT_DEVICE);
+    EXPECT_EQ(err.str(), "/dev/null is not a serial port\n");
+    EXPECT_EQ(out.str(), "");
+}
+
+TEST_F(ToolE2E, StatusShowsEveryChannelFromOneTimingQuery) {
+    qx480::sim::DeviceState s;
+    s.delay = {1000, 0, 1, 0, 0, 0, 0, 0};
+    s.width = {10000, 0, 0, 0, 0, 0, 0, UINT64_MAX};
+    s.time140.fill(150000);
+    s.time204[4] = 100000000000;
+    s.word128 = 0x1234;
+    s.byte130 = 7;
+    s.byte131 = 255;
+    s.byte136 = 1;
+    s.byte137 = 2;
+    s.word138 = 65535;
+    s.float276 = 1.5f;
+    s.triggerTicks = 83;
+    s.temperature = -3.25f;
+    sim.SetState(s);
+
+    const Result r = Run({"status"});
+    ASSERT_EQ(r.status, EXIT_OK) << r.err;
+    EXPECT_EQ(sim.RequestCount(), 2u);  // the temperature and one timing block
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 13u) << r.out;
+    EXPECT_EQ(lines[0], "port          " + port);
+    EXPECT_EQ(lines[1], "temperature   -3.25 C");
+    EXPECT_EQ(lines[2], "trigger rate  3.01204819 MHz (period 83 x 4 ns)");
+    EXPECT_EQ(lines[3],
+              "device        word128 4660  byte130 7  byte131 255  byte136 1  byte137 2  word138 65535  float276 1.5");
+    EXPECT_EQ(Columns(lines[4]), (std::vector<std::string>{"channel", "delay", "width", "time140", "time204"}));
+    EXPECT_EQ(Columns(lines[5]), (std::vector<std::string>{"1", "10 ns", "100 ns", "1.5 us", "0 ns"}));
+    EXPECT_EQ(Columns(lines[7]), (std::vector<std::string>{"3", "10 ps", "0 ns", "1.5 us", "0 ns"}));
+    EXPECT_EQ(Columns(lines[9]), (std::vector<std::string>{"5", "0 ns", "0 ns", "1.5 us", "1 s"}));
+    EXPECT_EQ(Columns(lines[12]), (std::vector<std::string>{"8", "0 ns", "184467440.73709551615 s", "1.5 us", "0 ns"}));
+}
+
+TEST_F(ToolE2E, JsonStatusAndTemperatureParseBackToTheDeviceState) {
+    qx480::sim::DeviceState s;
+    s.delay[2] = 1;
+    s.width[7] = UINT64_MAX;
+    s.time204[4] = 100000000000;
+    s.word128 = 0x1234;
+    s.byte131 = 255;
+    s.triggerTicks = 83;
+    s.temperature = 31.5f;
+    s.float276 = std::numeric_limits<float>::quiet_NaN();
+    sim.SetState(s);
+
+    const Result r = Run({"--json", "delay", "1", "10ns", "status", "temp"});
+    ASSERT_EQ(r.status, EXIT_OK) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 2u) << "set commands print nothing with --json:\n" << r.out;
+
+    const jsonlite::Value status = Json(lines[0]);
+    EXPECT_EQ(status["port"].text, port);
+    EXPECT_EQ(status["temperature_c"].text, "31.5");
+    EXPECT_EQ(status["trigger_ticks"].text, "83");
+    EXPECT_NEAR(std::stod(status["trigger_hz"].text), 1e9 / (83 * 4.0), 1e-6);
+    EXPECT_EQ(status["word128"].text, "4660");
+    EXPECT_EQ(status["byte131"].text, "255");
+    EXPECT_EQ(status["word138"].text, "0");
+    EXPECT_EQ(status["float276"].type, jsonlite::Value::Type::Null);  // JSON has no NaN
+    const jsonlite::Value& channels = status["channels"];
+    ASSERT_EQ(channels.items.size(), 8u);
+    for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(channels[i]["channel"].text, std::to_string(i + 1));
+    EXPECT_EQ(channels[0]["delay_ns"].text, "10");
+    EXPECT_EQ(channels[2]["delay_ns"].text, "0.01");
+    EXPECT_EQ(channels[7]["width_ns"].text, "184467440737095516.15");
+    EXPECT_EQ(channels[4]["time204_ns"].text, "1000000000");
+    EXPECT_EQ(channels[4]["time140_ns"].text, "0");
+
+    const jsonlite::Value temp = Json(lines[1]);
+    EXPECT_EQ(temp.members.size(), 2u);
+    EXPECT_EQ(temp["port"].text, port);
+    EXPECT_EQ(temp["temperature_c"].text, "31.5");
+}
+
+TEST_F(ToolE2E, TracePrintsEachFrameSentAndReceivedOnTheErrorStream) {
+    const Result r = Run({"--trace", "temp"});
+    ASSERT_EQ(r.status, EXIT_OK);
+    EXPECT_EQ(r.out, "temperature 29.59375 C\n");
+    EXPECT_EQ(Lines(r.err), (std::vector<std::string>{"-> EB 90 06 00 93 00 00 14 02 CC",
+                                                      "<- EB 90 0A 00 93 01 00 00 C0 EC 41 06 04 CC"}));
+}
+
+TEST(ToolSimulate, RunsEveryCommandAgainstTheBuiltInDevice) {
+    std::ostringstream out, err;
+    const int status = qx480::tool::RunQx480(
+        {"--simulate", "--json", "delay", "3", "0.01ns", "width", "3", "1us", "rate", "2.5MHz", "status"}, out, err);
+    ASSERT_EQ(status, EXIT_OK) << err.str();
+    const jsonlite::Value v = Json(Lines(out.str()).at(0));
+    EXPECT_EQ(v["channels"][2]["delay_ns"].text, "0.01");
+    EXPECT_EQ(v["channels"][2]["width_ns"].text, "1000");
+    EXPECT_EQ(v["trigger_ticks"].text, "100");
+}
+
+// The real program, for its exit statuses and streams.
+class ToolProgram : public testing::Test {
+protected:
+    Result Program(const std::string& arguments) {
+        const std::string errFile = testing::TempDir() + "qx480_tool_stderr.txt";
+        const std::string command = std::string(QX480_TOOL_PROGRAM) + " " + arguments + " 2>" + errFile;
+        Result r{-1, "", ""};
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) return r;
+        char buffer[4096];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) r.out.append(buffer, n);
+        const int wait = pclose(pipe);
+        r.status = WIFEXITED(wait) ? WEXITSTATUS(wait) : -1;
+        std::ifstream in(errFile);
+        std::ostringstream err;
+        err << in.rdbuf();
+        r.err = err.str();
+        std::remove(errFile.c_str());
+        return r;
+    }
+};
+
+TEST_F(ToolProgram, ExitsZeroOnSuccessWithTheResultsOnStandardOutput) {
+    const Result r = Program("--simulate --json delay 1 0.01ns status");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(Json(r.out)["channels"][0]["delay_ns"].text, "0.01");
+    const Result help = Program("--help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("usage: qx480"), std::string::npos);
+}
+
+TEST_F(ToolProgram, ExitsOneWhenThePortFailsOrTheDeviceRefuses) {
+    const Result missing = Program("--port /dev/qx480-no-such-port temp");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "no such port /dev/qx480-no-such-port\n");
+    const Result refused = Program("--simulate delay 1 20s");
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(Lines(refused.err).size(), 1u);
+    EXPECT_NE(refused.err.find(" refused the delay 20 s for channel 1"), std::string::npos) << refused.err;
+}
+
+TEST_F(ToolProgram, ExitsTwoOnAUsageErrorWithOneLine) {
+    for (const char* args : {"delay 1 5ps", "delay 1 -5ns", "delay 9 1ns", "", "--port", "frobnicate"}) {
+        const Result r = Program(args);
+        EXPECT_EQ(r.status, 2) << args;
+        EXPECT_EQ(r.out, "") << args;
+        EXPECT_EQ(Lines(r.err).size(), 1u) << args << ": " << r.err;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,9 @@
+// qx480: sets up and reads a QX480DDG from the command line.
+#include <iostream>
+
+#include "platform.h"
+#include "qx480_tool.h"
+
+int main(int argc, char** argv) {
+    return qx480::tool::RunQx480(qx480::tool::ProgramArguments(argc, argv), std::cout, std::cerr);
+}
