@@ -64,5 +64,26 @@ bool Decode(const QX480Frame& r, Block& block) {
     return true;
 }
 
+std::vector<std::uint8_t> Encode(const Block& block) {
+    std::vector<std::uint8_t> bytes(BLOCK_SIZE, 0);
+    std::uint8_t* p = bytes.data();
+    for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
+        const ChannelCounts& c = block.channels[static_cast<std::size_t>(ch - 1)];
+        PutU64(p + ChannelEntry(DELAY, ch), c.delay);
+        PutU64(p + ChannelEntry(WIDTH, ch), c.width);
+        PutU64(p + ChannelEntry(TIME140, ch), c.time140);
+        PutU64(p + ChannelEntry(TIME204, ch), c.time204);
+    }
+    PutU16(p + WORD128, block.word128);
+    p[BYTE130] = block.byte130;
+    p[BYTE131] = block.byte131;
+    PutU32(p + TRIGGER_TICKS, block.triggerTicks);
+    p[BYTE136] = block.byte136;
+    p[BYTE137] = block.byte137;
+    PutU16(p + WORD138, block.word138);
+    PutF32(p + FLOAT276, block.float276);
+    return bytes;
+}
+
 }  // namespace timing
 }  // namespace qx480

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "frame.h"
 #include "qx480_export.h"
@@ -126,6 +127,10 @@ struct Block {
 // are ignored. False (block untouched) unless the response is valid and its
 // PA holds at least BLOCK_SIZE bytes.
 QX480_EXPORT bool Decode(const QX480Frame& response, Block& block);
+
+// The BLOCK_SIZE bytes of `block` as a device sends them; the ranges the
+// block does not interpret are zero.
+QX480_EXPORT std::vector<std::uint8_t> Encode(const Block& block);
 
 }  // namespace timing
 

@@ -15,6 +15,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "qx480_export.h"
@@ -100,6 +101,11 @@ inline void PutU32(std::uint8_t* p, std::uint32_t v) {
 }
 inline void PutU64(std::uint8_t* p, std::uint64_t v) {
     for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void PutF32(std::uint8_t* p, float v) {
+    std::uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    PutU32(p, bits);
 }
 inline std::uint16_t GetU16(const std::uint8_t* p) {
     return static_cast<std::uint16_t>(p[0] | (p[1] << 8));

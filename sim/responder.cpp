@@ -1,7 +1,6 @@
 #include "responder.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "commands.h"
 #include "frame.h"
@@ -21,22 +20,12 @@ constexpr float DRIFT_RANGE = 1.0f;
 constexpr std::size_t TIME_PA_SIZE = 8;
 constexpr std::size_t TICKS_PA_SIZE = 4;
 
-std::uint32_t FloatBits(float value) {
-    std::uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
 // True when `period` is positive and the count n is a multiple of it.
 bool IsEvery(std::uint64_t n, int period) { return period > 0 && n % static_cast<std::uint64_t>(period) == 0; }
 
 bool IsChannel(int channel) { return channel >= 1 && channel <= CHANNEL_COUNT; }
 
 std::size_t Index(int channel) { return static_cast<std::size_t>(channel - 1); }
-
-void PutChannelArray(std::uint8_t* block, int offset, const std::array<std::uint64_t, CHANNEL_COUNT>& values) {
-    for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) PutU64(block + timing::ChannelEntry(offset, ch), values[Index(ch)]);
-}
 
 std::vector<std::uint8_t> Frame(std::uint8_t cmd, std::uint16_t opt, const std::vector<std::uint8_t>& pa = {}) {
     std::vector<std::uint8_t> out;
@@ -66,21 +55,19 @@ bool Valid(const Limits& limits) { return limits.minTriggerTicks <= limits.maxTr
 bool Valid(const Options& options) { return Valid(options.faults) && Valid(options.limits); }
 
 std::vector<std::uint8_t> TimingBlock(const DeviceState& s) {
-    std::vector<std::uint8_t> block(timing::BLOCK_SIZE, 0);
-    std::uint8_t* b = block.data();
-    PutChannelArray(b, timing::DELAY, s.delay);
-    PutChannelArray(b, timing::WIDTH, s.width);
-    PutU16(b + timing::WORD128, s.word128);
-    b[timing::BYTE130] = s.byte130;
-    b[timing::BYTE131] = s.byte131;
-    PutU32(b + timing::TRIGGER_TICKS, s.triggerTicks);
-    b[timing::BYTE136] = s.byte136;
-    b[timing::BYTE137] = s.byte137;
-    PutU16(b + timing::WORD138, s.word138);
-    PutChannelArray(b, timing::TIME140, s.time140);
-    PutChannelArray(b, timing::TIME204, s.time204);
-    PutU32(b + timing::FLOAT276, FloatBits(s.float276));
-    return block;
+    timing::Block block;
+    for (std::size_t i = 0; i < block.channels.size(); ++i) {
+        block.channels[i] = {s.delay[i], s.width[i], s.time140[i], s.time204[i]};
+    }
+    block.triggerTicks = s.triggerTicks;
+    block.word128 = s.word128;
+    block.byte130 = s.byte130;
+    block.byte131 = s.byte131;
+    block.byte136 = s.byte136;
+    block.byte137 = s.byte137;
+    block.word138 = s.word138;
+    block.float276 = s.float276;
+    return timing::Encode(block);
 }
 
 Responder::Responder(const Options& options)
@@ -181,7 +168,7 @@ std::vector<std::uint8_t> Responder::Answer(const QX480Frame& request) {
     if (!request.pa.empty()) return Frame(request.cmd, option::RESPONSE_REFUSED);
     if (cmd == QX480Command::READ_TIMING) return Frame(request.cmd, option::TIMING_RESPONSE, TimingBlock(m_state));
     std::vector<std::uint8_t> pa(TEMPERATURE_SIZE);
-    PutU32(pa.data(), FloatBits(ReadTemperature()));
+    PutF32(pa.data(), ReadTemperature());
     return Frame(request.cmd, option::TEMP_RESPONSE, pa);
 }
 

@@ -2,6 +2,7 @@
 // at the edges where a plausible mistake would change bytes on the wire.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -302,6 +303,40 @@ TEST(TimingBlock, DecodesEveryFieldAtItsOffsetForBothEndChannels) {
     EXPECT_EQ(b.byte137, 3);
     EXPECT_EQ(b.word138, 0xBEEF);
     EXPECT_EQ(b.float276, 29.59375f);
+}
+
+TEST(TimingBlock, EncodeIsTheInverseOfDecode) {
+    qx480::timing::Block b;
+    for (std::size_t i = 0; i < b.channels.size(); ++i) b.channels[i] = {i + 1, i + 11, i + 21, UINT64_MAX - i};
+    b.triggerTicks = 0xCAFEBABE;
+    b.word128 = 1;
+    b.byte130 = 2;
+    b.byte131 = 3;
+    b.byte136 = 4;
+    b.byte137 = 5;
+    b.word138 = 6;
+    b.float276 = -2.5f;
+    QX480Frame r{};
+    r.valid = true;
+    r.pa = qx480::timing::Encode(b);
+    ASSERT_EQ(r.pa.size(), static_cast<std::size_t>(qx480::timing::BLOCK_SIZE));
+    EXPECT_TRUE(std::all_of(r.pa.begin() + 268, r.pa.begin() + 276, [](std::uint8_t x) { return x == 0; }));
+    qx480::timing::Block back;
+    ASSERT_TRUE(qx480::timing::Decode(r, back));
+    for (std::size_t i = 0; i < b.channels.size(); ++i) {
+        EXPECT_EQ(back.channels[i].delay, b.channels[i].delay);
+        EXPECT_EQ(back.channels[i].width, b.channels[i].width);
+        EXPECT_EQ(back.channels[i].time140, b.channels[i].time140);
+        EXPECT_EQ(back.channels[i].time204, b.channels[i].time204);
+    }
+    EXPECT_EQ(back.triggerTicks, b.triggerTicks);
+    EXPECT_EQ(back.word128, 1);
+    EXPECT_EQ(back.byte130, 2);
+    EXPECT_EQ(back.byte131, 3);
+    EXPECT_EQ(back.byte136, 4);
+    EXPECT_EQ(back.byte137, 5);
+    EXPECT_EQ(back.word138, 6);
+    EXPECT_EQ(back.float276, -2.5f);
 }
 
 TEST(TimingBlock, RefusesAShortOrInvalidResponseAndLeavesTheBlockAlone) {

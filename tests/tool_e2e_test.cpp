@@ -3,6 +3,7 @@
 // and through the real program for exit statuses.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -23,11 +24,7 @@ using qx480::tool::EXIT_DEVICE;
 using qx480::tool::EXIT_OK;
 using qx480::tool::EXIT_USAGE;
 
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
+using tooltest::Result;
 
 using tooltest::Columns;
 using tooltest::Lines;
@@ -47,9 +44,7 @@ protected:
 
     Result Run(std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", port});
-        std::ostringstream out, err;
-        const int status = qx480::tool::RunQx480(args, out, err);
-        return {status, out.str(), err.str()};
+        return tooltest::RunTool(args);
     }
 
     void ExpectOneErrorLine(const Result& r, int status, const std::string& line) {
@@ -257,7 +252,10 @@ TEST(ToolSimulate, RunsEveryCommandAgainstTheBuiltInDevice) {
 class ToolProgram : public testing::Test {
 protected:
     Result Program(const std::string& arguments) {
-        const std::string errFile = testing::TempDir() + "qx480_tool_stderr.txt";
+        // One file per process and call: ctest runs the cases of this suite in parallel.
+        static int calls = 0;
+        const std::string errFile = testing::TempDir() + "qx480_tool_stderr_" + std::to_string(getpid()) + "_" +
+                                    std::to_string(++calls) + ".txt";
         const std::string command = std::string(QX480_TOOL_PROGRAM) + " " + arguments + " 2>" + errFile;
         Result r{-1, "", ""};
         FILE* pipe = popen(command.c_str(), "r");

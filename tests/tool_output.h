@@ -1,4 +1,5 @@
-// Reading what the qx480 tool prints: lines and the columns of its tables.
+// Running the qx480 tool in-process and reading what it prints: lines and the
+// columns of its tables.
 #pragma once
 
 #include <regex>
@@ -6,7 +7,21 @@
 #include <string>
 #include <vector>
 
+#include "qx480_tool.h"
+
 namespace tooltest {
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+inline Result RunTool(const std::vector<std::string>& args) {
+    std::ostringstream out, err;
+    const int status = qx480::tool::RunQx480(args, out, err);
+    return {status, out.str(), err.str()};
+}
 
 // Lines without their ends ("\r\n" from a Windows text stream included).
 inline std::vector<std::string> Lines(const std::string& text) {

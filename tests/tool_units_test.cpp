@@ -7,6 +7,7 @@
 #include "command_line.h"
 #include "platform.h"
 #include "qx480_tool.h"
+#include "tool_output.h"
 #include "units.h"
 
 namespace {
@@ -240,17 +241,8 @@ TEST(CommandLine, NamesWhatIsWrongInOneLine) {
     }
 }
 
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Result RunTool(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int status = qx480::tool::RunQx480(args, out, err);
-    return {status, out.str(), err.str()};
-}
+using tooltest::Result;
+using tooltest::RunTool;
 
 TEST(RunQx480, UsageErrorsExitTwoWithOneLineAndNothingElse) {
     for (const auto& args : std::vector<std::vector<std::string>>{

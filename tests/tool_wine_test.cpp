@@ -29,17 +29,8 @@ std::string HarnessPort() {
     return port;
 }
 
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-Result RunTool(const std::vector<std::string>& args) {
-    std::ostringstream out, err;
-    const int status = qx480::tool::RunQx480(args, out, err);
-    return {status, out.str(), err.str()};
-}
+using tooltest::Result;
+using tooltest::RunTool;
 
 // qx480.exe lies beside this test program.
 int RunProgram(std::vector<std::string> args) {
