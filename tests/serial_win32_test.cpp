@@ -108,7 +108,7 @@ bool WaitForBytesWaiting(HANDLE port, DWORD count) {
     return false;
 }
 
-TEST(SerialPortClosed, refuses_every_operation_and_closes_harmlessly) {
+TEST(SerialPortClosed, RefusesEveryOperationAndClosesHarmlessly) {
     SerialPort port;
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(port.GetHandle(), INVALID_HANDLE_VALUE);
@@ -125,7 +125,7 @@ TEST(SerialPortClosed, refuses_every_operation_and_closes_harmlessly) {
     EXPECT_EQ(port.GetHandle(), INVALID_HANDLE_VALUE);
 }
 
-TEST(SerialPortClosed, open_refuses_null_missing_and_malformed_names) {
+TEST(SerialPortClosed, OpenRefusesNullMissingAndMalformedNames) {
     SerialPort port;
     EXPECT_FALSE(port.Open(static_cast<const wchar_t*>(nullptr), BAUD, 8, StopBits::One, Parity::None));
     EXPECT_FALSE(port.Open(static_cast<const char*>(nullptr), BAUD, 8, StopBits::One, Parity::None));
@@ -136,7 +136,7 @@ TEST(SerialPortClosed, open_refuses_null_missing_and_malformed_names) {
     EXPECT_EQ(port.GetHandle(), INVALID_HANDLE_VALUE);
 }
 
-TEST(DcbLineSettings, flag_word_follows_the_rule_for_every_reported_word) {
+TEST(DcbLineSettings, FlagWordFollowsTheRuleForEveryReportedWord) {
     const DWORD reported[] = {0x00000000, 0xFFFFFFFF, FLAGS_SET, FLAGS_CHANGED, 0xAAAAAAAA, 0x55555555, 0x00004CC1};
     const int parities[] = {0, 1, 2, 3, 4, 7, -1};
     for (DWORD before : reported) {
@@ -150,7 +150,7 @@ TEST(DcbLineSettings, flag_word_follows_the_rule_for_every_reported_word) {
     }
 }
 
-TEST(DcbLineSettings, maps_the_line_format_and_keeps_the_other_fields) {
+TEST(DcbLineSettings, MapsTheLineFormatAndKeepsTheOtherFields) {
     struct Case {
         int stopBits, parity;
         BYTE dcbStopBits, dcbParity;
@@ -206,7 +206,7 @@ protected:
     std::wstring m_wideName;
 };
 
-TEST_F(EchoPort, opens_with_its_line_settings_and_read_at_once_timeouts) {
+TEST_F(EchoPort, OpensWithItsLineSettingsAndReadAtOnceTimeouts) {
     SerialPort port;
     ASSERT_TRUE(port.Open(m_name.c_str(), BAUD, 8, StopBits::One, Parity::None));
     EXPECT_TRUE(port.IsOpen());
@@ -228,7 +228,7 @@ TEST_F(EchoPort, opens_with_its_line_settings_and_read_at_once_timeouts) {
     ExpectTimeouts(CommTimeouts(port.GetHandle()), {MAXDWORD, 0, 0, 0, 0});
 }
 
-TEST_F(EchoPort, stop_bits_and_parity_outside_the_enumerations_fall_back) {
+TEST_F(EchoPort, StopBitsAndParityOutsideTheEnumerationsFallBack) {
     SerialPort port;
     ASSERT_TRUE(OpenEcho(port, StopBits::Two));
     EXPECT_EQ(CommState(port.GetHandle()).StopBits, TWOSTOPBITS);
@@ -243,7 +243,7 @@ TEST_F(EchoPort, stop_bits_and_parity_outside_the_enumerations_fall_back) {
     }
 }
 
-TEST_F(EchoPort, set_timeout_ignores_its_first_argument) {
+TEST_F(EchoPort, SetTimeoutIgnoresItsFirstArgument) {
     SerialPort port;
     ASSERT_TRUE(OpenEcho(port));
     for (int first : {0, 1, -7, 100000}) {
@@ -258,14 +258,14 @@ TEST_F(EchoPort, set_timeout_ignores_its_first_argument) {
     ExpectTimeouts(CommTimeouts(port.GetHandle()), custom);
 }
 
-TEST_F(EchoPort, bytes_written_come_back_through_the_echo) {
+TEST_F(EchoPort, BytesWrittenComeBackThroughTheEcho) {
     SerialPort port;
     ASSERT_TRUE(OpenEcho(port));
     ExpectEchoes(port, 1);
     ExpectEchoes(port, 1024);
 }
 
-TEST_F(EchoPort, read_without_data_returns_zero_within_its_limit) {
+TEST_F(EchoPort, ReadWithoutDataReturnsZeroWithinItsLimit) {
     SerialPort port;
     ASSERT_TRUE(OpenEcho(port));
     ASSERT_TRUE(port.DiscardInput());
@@ -282,7 +282,7 @@ TEST_F(EchoPort, read_without_data_returns_zero_within_its_limit) {
     EXPECT_TRUE(port.IsOpen());
 }
 
-TEST_F(EchoPort, discard_input_drops_the_bytes_waiting) {
+TEST_F(EchoPort, DiscardInputDropsTheBytesWaiting) {
     SerialPort port;
     ASSERT_TRUE(OpenEcho(port));
     const std::vector<unsigned char> sent = Pattern(64);
@@ -297,7 +297,7 @@ TEST_F(EchoPort, discard_input_drops_the_bytes_waiting) {
 
 // The cancelled read must be over when Read returns: later bytes neither land
 // in the old buffer nor vanish into the cancelled transfer.
-TEST_F(EchoPort, timed_out_read_leaves_the_buffer_alone_and_loses_nothing) {
+TEST_F(EchoPort, TimedOutReadLeavesTheBufferAloneAndLosesNothing) {
     SerialPort port;
     ASSERT_TRUE(OpenEcho(port));
     std::vector<unsigned char> buffer(16, 0xEE);
@@ -312,7 +312,7 @@ TEST_F(EchoPort, timed_out_read_leaves_the_buffer_alone_and_loses_nothing) {
 
 // Nobody reads the echo, so the buffers fill and the write runs out of time;
 // the count it gives is exactly what went out, as the echo shows afterwards.
-TEST_F(EchoPort, write_that_outlasts_its_limit_returns_the_bytes_sent) {
+TEST_F(EchoPort, WriteThatOutlastsItsLimitReturnsTheBytesSent) {
     SerialPort port;
     ASSERT_TRUE(OpenEcho(port));
     const std::vector<unsigned char> big = Pattern(4 << 20);
@@ -328,7 +328,7 @@ TEST_F(EchoPort, write_that_outlasts_its_limit_returns_the_bytes_sent) {
     EXPECT_EQ(port.Read(&extra, 1, 300), 0) << "more came back than Write reported";
 }
 
-TEST_F(EchoPort, reopens_and_a_failing_reopen_leaves_it_closed) {
+TEST_F(EchoPort, ReopensAndAFailingReopenLeavesItClosed) {
     SerialPort port;
     ASSERT_TRUE(OpenEcho(port));
     port.Close();
@@ -350,7 +350,7 @@ TEST_F(EchoPort, reopens_and_a_failing_reopen_leaves_it_closed) {
     ExpectEchoes(port, 32);
 }
 
-TEST_F(EchoPort, a_held_port_cannot_be_opened_twice) {
+TEST_F(EchoPort, AHeldPortCannotBeOpenedTwice) {
     SerialPort first;
     ASSERT_TRUE(OpenEcho(first));
     if (RunningUnderWine()) GTEST_SKIP() << "Wine lets a second CreateFile of a COM port succeed despite share mode 0";

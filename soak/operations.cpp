@@ -1,0 +1,156 @@
+#include "operations.h"
+
+#include <cmath>
+#include <cstdio>
+#include <type_traits>
+
+namespace qx480 {
+namespace soak {
+namespace {
+
+using sim::DeviceState;
+
+constexpr double SLOWEST_HZ = 0.1;
+constexpr double HIGHEST_REFUSED_HZ = 1e9;
+// Keeps rates off the edge where rounding could tip the period to one tick less.
+constexpr double ACCEPTED_MARGIN = 0.999;
+
+template <class T>
+T Uniform(std::mt19937_64& random, T lo, T hi) {
+    if constexpr (std::is_floating_point_v<T>) {
+        return std::uniform_real_distribution<T>(lo, hi)(random);
+    } else {
+        return std::uniform_int_distribution<T>(lo, hi)(random);
+    }
+}
+
+int RandomChannel(std::mt19937_64& random) { return Uniform(random, 1, QX480DDG::CHANNEL_COUNT); }
+
+std::size_t Index(int channel) { return static_cast<std::size_t>(channel - 1); }
+
+// Rates spread evenly over the decades the device accepts.
+double RandomRate(std::mt19937_64& random, double lo, double hi) {
+    return std::exp(Uniform(random, std::log(lo), std::log(hi)));
+}
+
+double FastestAcceptedHz(const sim::Limits& limits) {
+    return units::NS_PER_SECOND / (units::NS_PER_TICK * static_cast<double>(limits.minTriggerTicks));
+}
+
+std::int64_t LongestAcceptedNs(std::uint64_t counts) { return units::WireToTime(counts); }
+
+std::uint32_t Ticks(double hz) {
+    std::uint32_t ticks = 0;
+    units::FrequencyToWire(hz, ticks);
+    return ticks;
+}
+
+bool SameState(const DeviceState& a, const DeviceState& b) {
+    return a.delay == b.delay && a.width == b.width && a.channelOn == b.channelOn && a.globalOutput == b.globalOutput &&
+           a.triggerOpt == b.triggerOpt && a.triggerTicks == b.triggerTicks &&
+           a.softwareTriggers == b.softwareTriggers && a.temperature == b.temperature;
+}
+
+// The state `before` with the command carried out.
+DeviceState Expected(const Operation& o, DeviceState s) {
+    switch (o.op) {
+        case Op::SetTrigger: s.triggerOpt = TriggerModeOpt(o.mode); break;
+        case Op::SetFrequency: s.triggerTicks = Ticks(o.hz); break;
+        case Op::SetChannel: s.channelOn[Index(o.channel)] = o.on; break;
+        case Op::SetGlobalOutput: s.globalOutput = o.on; break;
+        case Op::SetDelay: s.delay[Index(o.channel)] = static_cast<std::uint64_t>(o.ns) * units::COUNTS_PER_NS; break;
+        case Op::SetPulseWidth:
+            s.width[Index(o.channel)] = static_cast<std::uint64_t>(o.ns) * units::COUNTS_PER_NS;
+            break;
+        case Op::SoftwareTrigger: ++s.softwareTriggers; break;
+        case Op::ReadTemperature:
+        case Op::ReadTimingConfig: break;
+    }
+    return s;
+}
+
+std::string CheckTiming(const Operation& o, const DeviceState& s) {
+    const QX480TimingConfig& t = o.timing;
+    const std::size_t i = Index(o.channel);
+    const bool same = t.channel == o.channel && t.delayNs == units::WireToTime(s.delay[i]) &&
+                      t.widthNs == units::WireToTime(s.width[i]) &&
+                      t.triggerFreqHz == units::WireToFrequency(s.triggerTicks);
+    return same ? "" : "the timing read back differs from the device's";
+}
+
+}  // namespace
+
+std::string Operation::Describe() const {
+    char text[160];
+    switch (op) {
+        case Op::SetTrigger: std::snprintf(text, sizeof text, "SetTrigger(%d)", static_cast<int>(mode)); break;
+        case Op::SetFrequency: std::snprintf(text, sizeof text, "SetInternalTriggerFreq(%.6g)", hz); break;
+        case Op::SetChannel: std::snprintf(text, sizeof text, "SetOutputChannel(%d, %d)", channel, on); break;
+        case Op::SetGlobalOutput: std::snprintf(text, sizeof text, "SetGlobalOutput(%d)", on); break;
+        case Op::SetDelay:
+            std::snprintf(text, sizeof text, "SetDelay(%d, %lld)", channel, static_cast<long long>(ns));
+            break;
+        case Op::SetPulseWidth:
+            std::snprintf(text, sizeof text, "SetPulseWidth(%d, %lld)", channel, static_cast<long long>(ns));
+            break;
+        case Op::SoftwareTrigger: std::snprintf(text, sizeof text, "SoftwareTrigger()"); break;
+        case Op::ReadTemperature: std::snprintf(text, sizeof text, "ReadTemperature()"); break;
+        case Op::ReadTimingConfig: std::snprintf(text, sizeof text, "ReadTimingConfig(%d)", channel); break;
+    }
+    return text;
+}
+
+Operation RandomOperation(std::mt19937_64& random, const sim::Limits& limits) {
+    Operation o;
+    o.op = static_cast<Op>(Uniform(random, 0, static_cast<int>(Op::ReadTimingConfig)));
+    o.channel = RandomChannel(random);
+    o.on = Uniform(random, 0, 1) == 1;
+    o.mode = static_cast<QX480TriggerMode>(Uniform(random, 0, 2));
+    o.hz = RandomRate(random, SLOWEST_HZ, FastestAcceptedHz(limits) * ACCEPTED_MARGIN);
+    const std::uint64_t counts = o.op == Op::SetPulseWidth ? limits.maxWidthCounts : limits.maxDelayCounts;
+    o.ns = Uniform<std::int64_t>(random, 0, LongestAcceptedNs(counts));
+    return o;
+}
+
+Operation RandomRefusedOperation(std::mt19937_64& random, const sim::Limits& limits) {
+    static constexpr Op REFUSABLE[] = {Op::SetFrequency, Op::SetDelay, Op::SetPulseWidth};
+    Operation o;
+    o.op = REFUSABLE[Uniform<std::size_t>(random, 0, 2)];
+    o.channel = RandomChannel(random);
+    // Just above the fastest rate the device takes, up to rates whose period rounds to 0 ticks.
+    o.hz = RandomRate(random, FastestAcceptedHz(limits) / ACCEPTED_MARGIN, HIGHEST_REFUSED_HZ);
+    const std::uint64_t counts = o.op == Op::SetPulseWidth ? limits.maxWidthCounts : limits.maxDelayCounts;
+    o.ns = Uniform<std::int64_t>(random, LongestAcceptedNs(counts) + 1, units::MAX_TIME_NS);
+    return o;
+}
+
+bool Perform(QX480DDG& d, Operation& o) {
+    switch (o.op) {
+        case Op::SetTrigger: return d.SetTrigger(o.mode);
+        case Op::SetFrequency: return d.SetInternalTriggerFreq(o.hz);
+        case Op::SetChannel: return d.SetOutputChannel(o.channel, o.on);
+        case Op::SetGlobalOutput: return d.SetGlobalOutput(o.on);
+        case Op::SetDelay: return d.SetDelay(o.channel, o.ns);
+        case Op::SetPulseWidth: return d.SetPulseWidth(o.channel, o.ns);
+        case Op::SoftwareTrigger: return d.SoftwareTrigger();
+        case Op::ReadTemperature: return d.ReadTemperature(&o.celsius);
+        case Op::ReadTimingConfig: return d.ReadTimingConfig(o.channel, &o.timing);
+    }
+    return false;
+}
+
+std::string CheckApplied(const Operation& o, const DeviceState& before, const DeviceState& after) {
+    if (o.op == Op::ReadTemperature && o.celsius != after.temperature) return "the temperature read back differs";
+    if (o.op == Op::ReadTimingConfig) {
+        const std::string wrong = CheckTiming(o, after);
+        if (!wrong.empty()) return wrong;
+    }
+    return SameState(Expected(o, before), after) ? "" : "the device does not hold what the call set";
+}
+
+std::string CheckUnchanged(const DeviceState& before, const DeviceState& after) {
+    return SameState(before, after) ? "" : "the device changed though it never carried out the request";
+}
+
+}  // namespace soak
+}  // namespace qx480
