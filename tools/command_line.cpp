@@ -253,23 +253,23 @@ private:
     }
 
     static bool Command(const Words& words, std::size_t& i, Invocation& inv, std::string& error) {
-        const CommandSpec* spec = FindCommand(words[i]);
-        if (spec == nullptr) {
+        const CommandSpec* known = FindCommand(words[i]);
+        if (known == nullptr) {
             error = "unknown command " + Quoted(words[i]) + " (see qx480 --help)";
             return false;
         }
-        const std::size_t count = static_cast<std::size_t>(spec->argumentCount);
+        const std::size_t count = static_cast<std::size_t>(known->argumentCount);
         if (words.size() - i - 1 < count) {
-            error = std::string(spec->name) + " needs " + spec->arguments + " (see qx480 help " + spec->name + ")";
+            error = std::string(known->name) + " needs " + known->arguments + " (see qx480 help " + known->name + ")";
             return false;
         }
         const Words args(words.begin() + static_cast<std::ptrdiff_t>(i + 1),
                          words.begin() + static_cast<std::ptrdiff_t>(i + 1 + count));
         Step step;
-        step.action = spec->action;
-        step.typed = spec->name;
+        step.action = known->action;
+        step.typed = known->name;
         for (const std::string& a : args) step.typed += " " + a;
-        if (!spec->parse(args, step, error)) return false;
+        if (!known->parse(args, step, error)) return false;
         inv.steps.push_back(step);
         i += 1 + count;
         return true;
