@@ -12,14 +12,17 @@ bool QX480DDG::SendWriteCommand(QX480Command cmd, std::uint16_t opt) {
     return SendFrame(qx480::CommandCode(cmd), opt, nullptr, 0, &response, TIMEOUT_MS) && IsWriteSuccess(response);
 }
 
+bool QX480DDG::SendWriteWords(QX480Command cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words) {
+    QX480Frame response;
+    return SendFrameU32(qx480::CommandCode(cmd), opt, words, &response, TIMEOUT_MS) && IsWriteSuccess(response);
+}
+
+// A time goes out as its 10 ps count in two words, low half first.
 bool QX480DDG::SendTime(QX480Command cmd, int channel, std::int64_t ns) {
     std::uint64_t count;
     if (!IsChannel(channel) || !qx480::units::TimeToWire(ns, count)) return false;
-    const std::vector<std::uint32_t> words{static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(count >> 32)};
-    QX480Frame response;
-    return SendFrameU32(qx480::CommandCode(cmd), static_cast<std::uint16_t>(channel), words, &response,
-                        TIMEOUT_MS) &&
-           IsWriteSuccess(response);
+    return SendWriteWords(cmd, static_cast<std::uint16_t>(channel),
+                          {static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(count >> 32)});
 }
 
 bool QX480DDG::SetTrigger(QX480TriggerMode mode) {
@@ -28,11 +31,8 @@ bool QX480DDG::SetTrigger(QX480TriggerMode mode) {
 
 bool QX480DDG::SetInternalTriggerFreq(double hz) {
     std::uint32_t ticks;
-    if (!qx480::units::FrequencyToWire(hz, ticks)) return false;
-    QX480Frame response;
-    return SendFrameU32(qx480::CommandCode(QX480Command::SET_TRIG_FREQ), qx480::option::NONE, {ticks}, &response,
-                        TIMEOUT_MS) &&
-           IsWriteSuccess(response);
+    return qx480::units::FrequencyToWire(hz, ticks) &&
+           SendWriteWords(QX480Command::SET_TRIG_FREQ, qx480::option::NONE, {ticks});
 }
 
 bool QX480DDG::SetOutputChannel(int channel, bool on) {

@@ -14,6 +14,9 @@ struct MillisecondClock {
     }
 };
 
+// The device's line: 8 data bits, no parity, one stop bit, at the caller's rate.
+constexpr int DATA_BITS = 8;
+
 }  // namespace
 
 QX480DDG::QX480DDG() = default;
@@ -21,11 +24,11 @@ QX480DDG::QX480DDG() = default;
 QX480DDG::~QX480DDG() { Close(); }
 
 bool QX480DDG::Open(const wchar_t* portName, int baudRate) {
-    return m_port.Open(portName, baudRate, 8, StopBits::One, Parity::None);
+    return m_port.Open(portName, baudRate, DATA_BITS, StopBits::One, Parity::None);
 }
 
 bool QX480DDG::Open(const char* portName, int baudRate) {
-    return m_port.Open(portName, baudRate, 8, StopBits::One, Parity::None);
+    return m_port.Open(portName, baudRate, DATA_BITS, StopBits::One, Parity::None);
 }
 
 void QX480DDG::Close() { m_port.Close(); }

@@ -5,8 +5,7 @@ namespace {
 
 // True when a valid response frame came back; what it carries is the caller's to judge.
 bool Query(QX480DDG& device, QX480Command cmd, QX480Frame& response) {
-    return device.SendFrame(qx480::CommandCode(cmd), qx480::option::NONE, nullptr, 0, &response,
-                            QX480DDG::TIMEOUT_MS);
+    return device.SendFrame(qx480::CommandCode(cmd), qx480::option::NONE, nullptr, 0, &response, QX480DDG::TIMEOUT_MS);
 }
 
 }  // namespace

@@ -19,19 +19,19 @@
 
 // One channel's timing settings and the device-wide values of the timing block.
 struct QX480TimingConfig {
-    std::int32_t channel;        // the channel asked for, 1..8
-    std::int64_t delayNs;        // delay, ns
-    std::int64_t widthNs;        // pulse width, ns
-    std::uint32_t byte131;       // device byte at block offset 131
-    double triggerFreqHz;        // internal trigger rate, 0.0 when the period is 0
-    std::uint32_t byte130;       // device byte at 130
-    std::uint32_t word128;       // device word at 128
-    std::uint32_t word138;       // device word at 138
-    std::uint32_t byte136;       // device byte at 136
-    std::uint32_t byte137;       // device byte at 137
-    std::int64_t time140Ns;      // the channel's time at 140, ns
-    std::int64_t time204Ns;      // the channel's time at 204, ns
-    float float276;              // device value at 276, as sent
+    std::int32_t channel;    // the channel asked for, 1..8
+    std::int64_t delayNs;    // delay, ns
+    std::int64_t widthNs;    // pulse width, ns
+    std::uint32_t byte131;   // device byte at block offset 131
+    double triggerFreqHz;    // internal trigger rate, 0.0 when the period is 0
+    std::uint32_t byte130;   // device byte at 130
+    std::uint32_t word128;   // device word at 128
+    std::uint32_t word138;   // device word at 138
+    std::uint32_t byte136;   // device byte at 136
+    std::uint32_t byte137;   // device byte at 137
+    std::int64_t time140Ns;  // the channel's time at 140, ns
+    std::int64_t time204Ns;  // the channel's time at 204, ns
+    float float276;          // device value at 276, as sent
 };
 
 enum class QX480FrameDirection { Sent, Received };
@@ -55,9 +55,7 @@ public:
                               std::vector<std::uint8_t>& out) {
         qx480::BuildFrameU32(cmd, opt, words, out);
     }
-    static void DumpFrame(const std::vector<std::uint8_t>& frame, const char* label) {
-        qx480::DumpFrame(frame, label);
-    }
+    static void DumpFrame(const std::vector<std::uint8_t>& frame, const char* label) { qx480::DumpFrame(frame, label); }
     static bool ParseFrame(const std::uint8_t* data, int size, QX480Frame& out) {
         return qx480::ParseFrame(data, size, out);
     }
@@ -83,8 +81,8 @@ public:
     // was not written in full, or no valid frame arrived in time.
     bool SendFrame(std::uint8_t cmd, std::uint16_t opt, const std::uint8_t* pa, int paLen, QX480Frame* out,
                    int timeoutMs);
-    bool SendFrameU32(std::uint8_t cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words,
-                      QX480Frame* out, int timeoutMs);
+    bool SendFrameU32(std::uint8_t cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words, QX480Frame* out,
+                      int timeoutMs);
 
     // Optional observer of the frames sent and received (unset by default;
     // an empty function removes it). Runs on the caller's thread inside the exchange.
@@ -110,6 +108,7 @@ private:
     bool Exchange(const std::vector<std::uint8_t>& request, QX480Frame* out, int timeoutMs);
     bool RecvFrame(QX480Frame& out, int timeoutMs);
     bool SendWriteCommand(QX480Command cmd, std::uint16_t opt);
+    bool SendWriteWords(QX480Command cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words);
     bool SendTime(QX480Command cmd, int channel, std::int64_t ns);
 
     SerialPort m_port;

@@ -15,9 +15,7 @@ std::uint16_t ChannelOpt(int channel, bool on) {
     return static_cast<std::uint16_t>(static_cast<unsigned>(channel) * 256u + (on ? 1u : 0u));
 }
 
-bool IsWriteSuccess(const QX480Frame& frame) {
-    return frame.valid && (frame.opt & 0xFF) == qx480::option::RESPONSE_OK;
-}
+bool IsWriteSuccess(const QX480Frame& frame) { return frame.valid && (frame.opt & 0xFF) == qx480::option::RESPONSE_OK; }
 
 namespace qx480 {
 namespace units {

@@ -87,18 +87,18 @@ namespace timing {
 
 constexpr int BLOCK_SIZE = 348;
 constexpr int ENTRY_SIZE = 8;
-constexpr int DELAY = 0;           // 8 x u64, 10 ps counts
-constexpr int WIDTH = 64;          // 8 x u64, 10 ps counts
-constexpr int WORD128 = 128;       // u16
-constexpr int BYTE130 = 130;       // u8
-constexpr int BYTE131 = 131;       // u8
-constexpr int TRIGGER_TICKS = 132; // u32, 4 ns ticks
-constexpr int BYTE136 = 136;       // u8
-constexpr int BYTE137 = 137;       // u8
-constexpr int WORD138 = 138;       // u16
-constexpr int TIME140 = 140;       // 8 x u64, 10 ps counts
-constexpr int TIME204 = 204;       // 8 x u64, 10 ps counts
-constexpr int FLOAT276 = 276;      // f32
+constexpr int DELAY = 0;            // 8 x u64, 10 ps counts
+constexpr int WIDTH = 64;           // 8 x u64, 10 ps counts
+constexpr int WORD128 = 128;        // u16
+constexpr int BYTE130 = 130;        // u8
+constexpr int BYTE131 = 131;        // u8
+constexpr int TRIGGER_TICKS = 132;  // u32, 4 ns ticks
+constexpr int BYTE136 = 136;        // u8
+constexpr int BYTE137 = 137;        // u8
+constexpr int WORD138 = 138;        // u16
+constexpr int TIME140 = 140;        // 8 x u64, 10 ps counts
+constexpr int TIME204 = 204;        // 8 x u64, 10 ps counts
+constexpr int FLOAT276 = 276;       // f32
 
 constexpr int ChannelEntry(int array, int channel) { return array + ENTRY_SIZE * (channel - 1); }
 

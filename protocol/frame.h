@@ -107,8 +107,6 @@ inline void PutF32(std::uint8_t* p, float v) {
     std::memcpy(&bits, &v, sizeof bits);
     PutU32(p, bits);
 }
-inline std::uint16_t GetU16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
+inline std::uint16_t GetU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 
 }  // namespace qx480

@@ -298,9 +298,8 @@ TEST_F(DeviceE2E, AClosedDeviceSendsNothing) {
 
 TEST_F(DeviceE2E, AnObserverSeesEachFrameSentAndReceived) {
     std::vector<std::pair<QX480FrameDirection, Bytes>> seen;
-    dev.SetFrameObserver([&](QX480FrameDirection d, const std::uint8_t* p, std::size_t n) {
-        seen.emplace_back(d, Bytes(p, p + n));
-    });
+    dev.SetFrameObserver(
+        [&](QX480FrameDirection d, const std::uint8_t* p, std::size_t n) { seen.emplace_back(d, Bytes(p, p + n)); });
     EXPECT_TRUE(dev.SetTrigger(QX480TriggerMode::Software));
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].first, QX480FrameDirection::Sent);
