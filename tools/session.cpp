@@ -52,9 +52,8 @@ bool Session::Run(const Step& step) {
 // refusal (a valid frame whose option low byte is not 1) from silence.
 Session::Reply Session::SendWrite(QX480Command cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words) {
     QX480Frame response;
-    if (!m_device.SendFrameU32(CommandCode(cmd), opt, words, &response, QX480DDG::TIMEOUT_MS) || !response.valid) {
-        return Reply::Silent;
-    }
+    // SendFrameU32 is true exactly when a valid frame came back.
+    if (!m_device.SendFrameU32(CommandCode(cmd), opt, words, &response, QX480DDG::TIMEOUT_MS)) return Reply::Silent;
     return IsWriteSuccess(response) ? Reply::Accepted : Reply::Refused;
 }
 
@@ -65,17 +64,18 @@ bool Session::Write(const Step& step, QX480Command cmd, std::uint16_t opt, const
         case Reply::Refused: m_err << "the device on " << m_port << " refused " << what << "\n"; return false;
         case Reply::Silent: break;
     }
+    return ReportSilence(what, step);
+}
+
+bool Session::ReportSilence(const std::string& what, const Step& step) {
     m_err << "no valid response from " << m_port << " within " << QX480DDG::TIMEOUT_MS << " ms to " << what << " ("
           << step.typed << ")\n";
     return false;
 }
 
 bool Session::Query(const Step& step, QX480Command cmd, std::size_t minimumPa, const char* what, QX480Frame& response) {
-    if (!m_device.SendFrame(CommandCode(cmd), option::NONE, nullptr, 0, &response, QX480DDG::TIMEOUT_MS) ||
-        !response.valid) {
-        m_err << "no valid response from " << m_port << " within " << QX480DDG::TIMEOUT_MS << " ms to the " << what
-              << " query (" << step.typed << ")\n";
-        return false;
+    if (!m_device.SendFrame(CommandCode(cmd), option::NONE, nullptr, 0, &response, QX480DDG::TIMEOUT_MS)) {
+        return ReportSilence(std::string("the ") + what + " query", step);
     }
     if (response.pa.size() < minimumPa) {
         m_err << "the " << what << " response from " << m_port << " holds " << response.pa.size()

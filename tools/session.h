@@ -25,6 +25,8 @@ private:
     Reply SendWrite(QX480Command cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words);
     bool Write(const Step& step, QX480Command cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words,
                const std::string& what);
+    // Prints the line for a device that gave no valid answer; always false.
+    bool ReportSilence(const std::string& what, const Step& step);
     bool Query(const Step& step, QX480Command cmd, std::size_t minimumPa, const char* what, QX480Frame& response);
 
     bool SetTime(const Step& step, QX480Command cmd, const char* what);
