@@ -17,6 +17,7 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/protocol/frame.h
   ${PROJECT_SOURCE_DIR}/protocol/commands.h
   ${PROJECT_SOURCE_DIR}/serial/serial_port.h
+  ${PROJECT_SOURCE_DIR}/device/outcome.h
   ${PROJECT_SOURCE_DIR}/device/qx480ddg.h
   ${PROJECT_BINARY_DIR}/include/qx480_export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qx480)

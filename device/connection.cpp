@@ -2,7 +2,10 @@
 #include <chrono>
 
 #include "frame_receiver.h"
+#include "outcome_detail.h"
 #include "qx480ddg.h"
+
+using qx480::detail::Conclude;
 
 namespace {
 
@@ -38,39 +41,44 @@ bool QX480DDG::IsOpen() const { return m_port.IsOpen(); }
 SerialPort& QX480DDG::Port() { return m_port; }
 
 bool QX480DDG::SendFrame(std::uint8_t cmd, std::uint16_t opt, const std::uint8_t* pa, int paLen, QX480Frame* out,
-                         int timeoutMs) {
-    if (!m_port.IsOpen()) return false;
+                         int timeoutMs, QX480Outcome& outcome) {
+    outcome.cmd = cmd;
+    if (!m_port.IsOpen()) return Conclude(outcome, QX480Status::NotOpen);
     std::vector<std::uint8_t> request;
     BuildFrame(cmd, opt, pa, paLen, request);
-    return Exchange(request, out, timeoutMs);
+    return Exchange(request, cmd, out, timeoutMs, outcome);
 }
 
 bool QX480DDG::SendFrameU32(std::uint8_t cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words,
-                            QX480Frame* out, int timeoutMs) {
-    if (!m_port.IsOpen()) return false;
+                            QX480Frame* out, int timeoutMs, QX480Outcome& outcome) {
+    outcome.cmd = cmd;
+    if (!m_port.IsOpen()) return Conclude(outcome, QX480Status::NotOpen);
     std::vector<std::uint8_t> request;
     BuildFrameU32(cmd, opt, words, request);
-    return Exchange(request, out, timeoutMs);
+    return Exchange(request, cmd, out, timeoutMs, outcome);
 }
 
-bool QX480DDG::Exchange(const std::vector<std::uint8_t>& request, QX480Frame* out, int timeoutMs) {
-    if (request.empty()) return false;  // the builder refused the parameters
+bool QX480DDG::Exchange(const std::vector<std::uint8_t>& request, std::uint8_t cmd, QX480Frame* out, int timeoutMs,
+                        QX480Outcome& outcome) {
+    if (request.empty()) return Conclude(outcome, QX480Status::BadArgument);  // the builder refused the parameters
     // Whatever waits now (a late answer to an earlier request) is not our response.
     m_port.DiscardInput();
     const int size = static_cast<int>(request.size());
     if (m_observer) m_observer(QX480FrameDirection::Sent, request.data(), request.size());
-    if (m_port.Write(request.data(), size, timeoutMs) != size) return false;
-    if (out == nullptr) return true;
-    return RecvFrame(*out, timeoutMs);
+    const int written = m_port.Write(request.data(), size, timeoutMs);
+    if (written < 0) return Conclude(outcome, QX480Status::PortFailed);
+    if (written != size) return Conclude(outcome, QX480Status::WriteIncomplete);
+    if (out == nullptr) return Conclude(outcome, QX480Status::Accepted);
+    return Conclude(outcome, RecvFrame(*out, cmd, timeoutMs));
 }
 
-bool QX480DDG::RecvFrame(QX480Frame& out, int timeoutMs) {
+QX480Status QX480DDG::RecvFrame(QX480Frame& out, std::uint8_t cmd, int timeoutMs) {
     MillisecondClock clock;
-    if (!m_observer) return qx480::detail::ReceiveFrame(m_port, clock, out, timeoutMs);
-    const auto show = [this](const std::uint8_t* frame, std::size_t size) {
-        m_observer(QX480FrameDirection::Received, frame, size);
+    if (!m_observer) return qx480::detail::ReceiveFrame(m_port, clock, out, cmd, timeoutMs);
+    const auto show = [this](bool taken, const std::uint8_t* bytes, std::size_t size) {
+        m_observer(taken ? QX480FrameDirection::Received : QX480FrameDirection::Dropped, bytes, size);
     };
-    return qx480::detail::ReceiveFrame(m_port, clock, out, timeoutMs, show);
+    return qx480::detail::ReceiveFrame(m_port, clock, out, cmd, timeoutMs, show);
 }
 
 void QX480DDG::SetFrameObserver(QX480FrameObserver observer) { m_observer = std::move(observer); }

@@ -1,30 +1,49 @@
 // The two queries: the temperature and the timing block.
+#include "outcome_detail.h"
 #include "qx480ddg.h"
+
+using qx480::detail::Conclude;
+using qx480::detail::RefuseArgument;
 
 namespace {
 
-// True when a valid response frame came back; what it carries is the caller's to judge.
-bool Query(QX480DDG& device, QX480Command cmd, QX480Frame& response) {
-    return device.SendFrame(qx480::CommandCode(cmd), qx480::option::NONE, nullptr, 0, &response, QX480DDG::TIMEOUT_MS);
-}
+// A query's request carries option 0 and no parameters, and no device answers
+// one that way: such an answer is the request itself, coming back.
+bool IsOwnRequest(const QX480Frame& response) { return response.opt == qx480::option::NONE && response.pa.empty(); }
 
 }  // namespace
 
-bool QX480DDG::ReadTemperature(float* celsius) {
-    if (celsius == nullptr) return false;
-    QX480Frame response;
-    if (!Query(*this, QX480Command::READ_TEMP, response) || response.pa.size() < qx480::TEMPERATURE_SIZE) {
+// True when a valid answer with at least `minimumPa` parameter bytes came
+// back; its option word is not looked at.
+bool QX480DDG::Query(QX480Command cmd, std::size_t minimumPa, QX480Frame& response, QX480Outcome& outcome) {
+    if (!SendFrame(qx480::CommandCode(cmd), qx480::option::NONE, nullptr, 0, &response, TIMEOUT_MS, outcome)) {
         return false;
     }
+    if (response.pa.size() >= minimumPa) return true;
+    return Conclude(outcome, IsOwnRequest(response) ? QX480Status::Echo : QX480Status::ShortAnswer);
+}
+
+bool QX480DDG::ReadTemperature(float* celsius, QX480Outcome& outcome) {
+    if (celsius == nullptr) return RefuseArgument(outcome, QX480Command::READ_TEMP);
+    QX480Frame response;
+    if (!Query(QX480Command::READ_TEMP, qx480::TEMPERATURE_SIZE, response, outcome)) return false;
     *celsius = response.ReadFloat(0);
     return true;
 }
 
-bool QX480DDG::ReadTimingConfig(int channel, QX480TimingConfig* config) {
-    if (config == nullptr || channel < 1 || channel > CHANNEL_COUNT) return false;
+bool QX480DDG::ReadTimingBlock(qx480::timing::Block* block, QX480Outcome& outcome) {
+    if (block == nullptr) return RefuseArgument(outcome, QX480Command::READ_TIMING);
     QX480Frame response;
+    return Query(QX480Command::READ_TIMING, qx480::timing::BLOCK_SIZE, response, outcome) &&
+           qx480::timing::Decode(response, *block);
+}
+
+bool QX480DDG::ReadTimingConfig(int channel, QX480TimingConfig* config, QX480Outcome& outcome) {
+    if (config == nullptr || channel < 1 || channel > CHANNEL_COUNT) {
+        return RefuseArgument(outcome, QX480Command::READ_TIMING);
+    }
     qx480::timing::Block block;
-    if (!Query(*this, QX480Command::READ_TIMING, response) || !qx480::timing::Decode(response, block)) return false;
+    if (!ReadTimingBlock(&block, outcome)) return false;
     using qx480::units::WireToTime;
     const qx480::timing::ChannelCounts& counts = block.channels[static_cast<std::size_t>(channel - 1)];
     QX480TimingConfig c;

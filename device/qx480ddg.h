@@ -3,8 +3,18 @@
 // Every command and query is one request frame and one response frame,
 // exchanged on the caller's thread: discard stale input, write the request
 // within 1000 ms, then find, read and check the response within 1000 ms more.
-// Every outcome is a bool; a call whose arguments are refused touches nothing.
-// One object is used by one thread at a time.
+// The response is the first valid frame that carries the request's command
+// code; frames of other codes (late answers to earlier requests) are dropped.
+//
+// Each call returns a bool: true only when the device answered this request
+// and accepted it. Each also has a form whose last argument receives the
+// outcome, which says why a call failed (QX480Status). A call whose
+// arguments are refused touches nothing. The object keeps no error state
+// between calls. One object is used by one thread at a time.
+//
+// The protocol carries no sequence number: a late answer to an earlier
+// request of the same command, arriving after this request's purge, cannot
+// be told from this request's answer.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +24,7 @@
 
 #include "commands.h"
 #include "frame.h"
+#include "outcome.h"
 #include "qx480_export.h"
 #include "serial_port.h"
 
@@ -34,10 +45,12 @@ struct QX480TimingConfig {
     float float276;          // device value at 276, as sent
 };
 
-enum class QX480FrameDirection { Sent, Received };
+// Sent: a request as it is written. Received: the response taken as the
+// request's answer. Dropped: what the receiver threw away while looking for
+// it: stray bytes, frames of another command code, frames that failed their
+// checks, a frame still incomplete when time ran out.
+enum class QX480FrameDirection { Sent, Received, Dropped };
 
-// Sees every request frame as it is written and every whole response frame as
-// it is read (before its tail and checksum are checked).
 using QX480FrameObserver = std::function<void(QX480FrameDirection, const std::uint8_t* frame, std::size_t size)>;
 
 class QX480_EXPORT QX480DDG {
@@ -75,41 +88,78 @@ public:
     SerialPort& Port();
 
     // ---- Exchange ----
-    // Sends one request (pa/paLen as for BuildFrame; a request BuildFrame
-    // refuses is not sent) and, when `out` is non-null, receives one response
-    // into it within timeoutMs. False when the port is closed, the request
-    // was not written in full, or no valid frame arrived in time.
+    // Sends one request (pa/paLen as for BuildFrame) and, when `out` is
+    // non-null, receives into it the first valid frame that carries `cmd`
+    // within timeoutMs. The answer's option word is not judged. Fails with
+    // NotOpen, BadArgument (a request BuildFrame refuses; nothing is sent),
+    // WriteIncomplete, PortFailed, NoAnswer or CorruptAnswer.
     bool SendFrame(std::uint8_t cmd, std::uint16_t opt, const std::uint8_t* pa, int paLen, QX480Frame* out,
                    int timeoutMs);
+    bool SendFrame(std::uint8_t cmd, std::uint16_t opt, const std::uint8_t* pa, int paLen, QX480Frame* out,
+                   int timeoutMs, QX480Outcome& outcome);
+    // As SendFrame with each word as four little-endian bytes, in list order.
     bool SendFrameU32(std::uint8_t cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words, QX480Frame* out,
                       int timeoutMs);
+    bool SendFrameU32(std::uint8_t cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words, QX480Frame* out,
+                      int timeoutMs, QX480Outcome& outcome);
 
-    // Optional observer of the frames sent and received (unset by default;
-    // an empty function removes it). Runs on the caller's thread inside the exchange.
+    // Optional observer of the frames sent, received and dropped (unset by
+    // default; an empty function removes it). Runs on the caller's thread
+    // inside the exchange.
     void SetFrameObserver(QX480FrameObserver observer);
 
-    // ---- Commands: true when the device accepted the request ----
+    // ---- Commands: true when the device answered and accepted the request ----
+    // Besides the exchange's failures, a command fails with Refused when the
+    // device's answer says no, and with BadArgument (nothing sent) as noted.
     bool SetTrigger(QX480TriggerMode mode);
-    // Refuses NaN, rates <= 0 and rates slower than about 0.0582 Hz (a period
-    // beyond 2^32 ticks of 4 ns). Rates above 250 MHz send a period of 0.
+    bool SetTrigger(QX480TriggerMode mode, QX480Outcome& outcome);
+    // BadArgument for NaN, rates <= 0 and rates slower than about 0.0582 Hz (a
+    // period beyond 2^32 ticks of 4 ns). Rates above 250 MHz send a period of 0.
     bool SetInternalTriggerFreq(double hz);
+    bool SetInternalTriggerFreq(double hz, QX480Outcome& outcome);
+    // The period exactly, in 4 ns ticks; BadArgument for 0.
+    bool SetTriggerPeriod(std::uint32_t ticks);
+    bool SetTriggerPeriod(std::uint32_t ticks, QX480Outcome& outcome);
+    // BadArgument for a channel outside 1..8.
     bool SetOutputChannel(int channel, bool on);
+    bool SetOutputChannel(int channel, bool on, QX480Outcome& outcome);
     bool SetGlobalOutput(bool enable);
-    // Channel 1..8; 0 <= ns <= 184,467,440,737,095,516 (the 10 ps count's 64-bit range).
+    bool SetGlobalOutput(bool enable, QX480Outcome& outcome);
+    // BadArgument unless channel is 1..8 and 0 <= ns <= 184,467,440,737,095,516
+    // (the 10 ps count's 64-bit range).
     bool SetDelay(int channel, std::int64_t ns);
+    bool SetDelay(int channel, std::int64_t ns, QX480Outcome& outcome);
     bool SetPulseWidth(int channel, std::int64_t ns);
+    bool SetPulseWidth(int channel, std::int64_t ns, QX480Outcome& outcome);
+    // The time exactly, in 10 ps counts; BadArgument for a channel outside 1..8.
+    bool SetDelayCounts(int channel, std::uint64_t counts);
+    bool SetDelayCounts(int channel, std::uint64_t counts, QX480Outcome& outcome);
+    bool SetPulseWidthCounts(int channel, std::uint64_t counts);
+    bool SetPulseWidthCounts(int channel, std::uint64_t counts, QX480Outcome& outcome);
     bool SoftwareTrigger();
+    bool SoftwareTrigger(QX480Outcome& outcome);
 
     // ---- Queries: on false nothing is written through the pointer ----
+    // Besides the exchange's failures, a query fails with BadArgument (null
+    // pointer, channel outside 1..8; nothing sent), ShortAnswer (too few
+    // parameter bytes) and Echo (its own request came back). The answer's
+    // option word is not judged.
     bool ReadTemperature(float* celsius);
+    bool ReadTemperature(float* celsius, QX480Outcome& outcome);
     bool ReadTimingConfig(int channel, QX480TimingConfig* config);
+    bool ReadTimingConfig(int channel, QX480TimingConfig* config, QX480Outcome& outcome);
+    // All eight channels and the device-wide values in one exchange, undivided.
+    bool ReadTimingBlock(qx480::timing::Block* block);
+    bool ReadTimingBlock(qx480::timing::Block* block, QX480Outcome& outcome);
 
 private:
-    bool Exchange(const std::vector<std::uint8_t>& request, QX480Frame* out, int timeoutMs);
-    bool RecvFrame(QX480Frame& out, int timeoutMs);
-    bool SendWriteCommand(QX480Command cmd, std::uint16_t opt);
-    bool SendWriteWords(QX480Command cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words);
-    bool SendTime(QX480Command cmd, int channel, std::int64_t ns);
+    bool Exchange(const std::vector<std::uint8_t>& request, std::uint8_t cmd, QX480Frame* out, int timeoutMs,
+                  QX480Outcome& outcome);
+    QX480Status RecvFrame(QX480Frame& out, std::uint8_t cmd, int timeoutMs);
+    bool SendWrite(QX480Command cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words, QX480Outcome& outcome);
+    bool SendCounts(QX480Command cmd, int channel, std::uint64_t counts, QX480Outcome& outcome);
+    bool SendTime(QX480Command cmd, int channel, std::int64_t ns, QX480Outcome& outcome);
+    bool Query(QX480Command cmd, std::size_t minimumPa, QX480Frame& response, QX480Outcome& outcome);
 
     SerialPort m_port;
     QX480FrameObserver m_observer;

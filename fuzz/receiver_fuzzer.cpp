@@ -9,9 +9,10 @@
 // used up, give nothing after waiting out their own limit.
 //
 // Checked whatever the outcome: no read starts once the limit is up, every
-// read asks for what the phase needs and no more, a frame is taken from the
-// first EB 90 in the stream and never read past, and the record is left as
-// the contract says.
+// read asks for what the phase needs and no more, every byte read is either
+// dropped or part of the one frame taken (valid, with the request's code,
+// and never read past), and the record is left as the contract says.
+#include <utility>
 #include <vector>
 
 #include "frame_receiver.h"
@@ -28,6 +29,8 @@ constexpr std::uint8_t READ_ERROR = 0xFF;
 constexpr std::uint8_t NOTHING_BELOW = 0x40;
 constexpr std::uint8_t PIECE_MASK = 0x3F;
 constexpr std::uint32_t MS_PER_NOTHING_STEP = 4;
+// The request's code: frames of other codes are dropped and the hunt goes on.
+constexpr std::uint8_t EXPECTED_CMD = 0x93;
 
 struct ScriptedClock {
     std::uint32_t now = 0;
@@ -86,12 +89,13 @@ private:
     int m_limit;
 };
 
-// Index of the first byte of the first EB 90 in the stream, or the size.
-std::size_t FirstHead(const Bytes& s) {
-    for (std::size_t i = 0; i + 1 < s.size(); ++i) {
-        if (s[i] == frame::HEAD0 && s[i + 1] == frame::HEAD1) return i;
+bool StartsWithHead(const Bytes& b) { return b.size() >= 2 && b[0] == frame::HEAD0 && b[1] == frame::HEAD1; }
+
+bool HoldsHead(const Bytes& b) {
+    for (std::size_t i = 0; i + 1 < b.size(); ++i) {
+        if (b[i] == frame::HEAD0 && b[i + 1] == frame::HEAD1) return true;
     }
-    return s.size();
+    return false;
 }
 
 Bytes Slice(qx480::fuzz::Input& in, std::size_t count) {
@@ -100,33 +104,47 @@ Bytes Slice(qx480::fuzz::Input& in, std::size_t count) {
     return Bytes(p, p + taken);
 }
 
-void CheckResult(bool ok, const Bytes& stream, const ScriptedSource& source, const Bytes& shown, int shownCount,
-                 const QX480Frame& out) {
-    FUZZ_CHECK(shownCount <= 1);
-    FUZZ_CHECK(source.consumed <= stream.size());
-    const std::size_t head = FirstHead(stream);
-    const bool lengthSeen = head + frame::LEN_TO_FRAME <= stream.size() && source.consumed > head + 2;
-    FUZZ_CHECK(lengthSeen || shownCount == 0);
-    if (lengthSeen) {
-        const int len = qx480::GetU16(stream.data() + head + frame::LEN_OFFSET);
-        const std::size_t frameEnd = head + static_cast<std::size_t>(len) + frame::LEN_TO_FRAME;
-        // Never a byte beyond the frame, nor beyond the length field of a too-short one.
-        FUZZ_CHECK(source.consumed <= (len < frame::MIN_LEN ? head + frame::LEN_TO_FRAME : frameEnd));
-        if (shownCount == 1) {
-            FUZZ_CHECK(source.consumed == frameEnd);
-            FUZZ_CHECK(shown == Bytes(stream.begin() + static_cast<std::ptrdiff_t>(head),
-                                      stream.begin() + static_cast<std::ptrdiff_t>(frameEnd)));
+// What the receiver showed its observer: the answer taken (true) and each
+// piece dropped (false), in order.
+using Shown = std::vector<std::pair<bool, Bytes>>;
+
+// Every byte read is shown exactly once, in order: stray bytes (never holding
+// a head, and followed only by a frame), dropped frames, and at most one
+// taken frame, which comes last and carries the expected command code.
+void CheckShown(const Shown& shown, const Bytes& stream, const ScriptedSource& source) {
+    Bytes all;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const auto& [taken, bytes] = shown[i];
+        all.insert(all.end(), bytes.begin(), bytes.end());
+        FUZZ_CHECK(!taken || i + 1 == shown.size());
+        QX480Frame parsed;
+        const bool valid = qx480::ParseFrame(bytes.data(), static_cast<int>(bytes.size()), parsed);
+        FUZZ_CHECK(taken == (valid && parsed.cmd == EXPECTED_CMD));
+        if (!StartsWithHead(bytes)) {
+            FUZZ_CHECK(!HoldsHead(bytes));
+            FUZZ_CHECK(i + 1 == shown.size() || StartsWithHead(shown[i + 1].second));
         }
     }
-    if (shownCount == 0) {
-        FUZZ_CHECK(!ok && !out.valid);
-        // Untouched apart from valid: the values set before the call are still there.
-        FUZZ_CHECK(out.cmd == 0x55 && out.opt == 0x1234 && out.pa == Bytes({9, 9, 9}));
-        return;
+    FUZZ_CHECK(source.consumed <= stream.size());
+    FUZZ_CHECK(all == Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(source.consumed)));
+}
+
+void CheckRecord(QX480Status status, const Shown& shown, const QX480Frame& out) {
+    const bool untouched = out.cmd == 0x55 && out.opt == 0x1234 && out.pa == Bytes({9, 9, 9});
+    const bool taken = !shown.empty() && shown.back().first;
+    FUZZ_CHECK((status == QX480Status::Accepted) == taken);
+    FUZZ_CHECK(out.valid == taken);
+    if (taken) {
+        QX480Frame expected;
+        qx480::ParseFrame(shown.back().second.data(), static_cast<int>(shown.back().second.size()), expected);
+        FUZZ_CHECK(out.cmd == expected.cmd && out.opt == expected.opt && out.pa == expected.pa);
+    } else if (status == QX480Status::CorruptAnswer) {
+        // Reset by the parser when a whole frame failed it, else untouched.
+        FUZZ_CHECK(untouched || (out.cmd == 0 && out.opt == 0 && out.pa.empty()));
+    } else {
+        FUZZ_CHECK(status == QX480Status::NoAnswer || status == QX480Status::PortFailed);
+        FUZZ_CHECK(untouched);
     }
-    QX480Frame expected;
-    FUZZ_CHECK(qx480::ParseFrame(shown.data(), static_cast<int>(shown.size()), expected) == ok);
-    FUZZ_CHECK(out.valid == ok && out.cmd == expected.cmd && out.opt == expected.opt && out.pa == expected.pa);
 }
 
 }  // namespace
@@ -141,16 +159,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Bytes control = Slice(in, in.Remaining());
 
     ScriptedSource source(clock, stream, control, start, limit);
-    Bytes shown;
-    int shownCount = 0;
-    const auto onFrame = [&](const std::uint8_t* f, std::size_t n) {
-        shown.assign(f, f + n);
-        ++shownCount;
+    Shown shown;
+    const auto observe = [&](bool taken, const std::uint8_t* f, std::size_t n) {
+        shown.emplace_back(taken, Bytes(f, f + n));
     };
     QX480Frame out{true, 0x55, 0x1234, {9, 9, 9}};
-    const bool ok = detail::ReceiveFrame(source, clock, out, limit, onFrame);
+    const QX480Status status = detail::ReceiveFrame(source, clock, out, EXPECTED_CMD, limit, observe);
 
-    if (limit <= 0) FUZZ_CHECK(!ok && source.reads == 0);
-    CheckResult(ok, stream, source, shown, shownCount, out);
+    if (limit <= 0) FUZZ_CHECK(status == QX480Status::NoAnswer && source.reads == 0);
+    CheckShown(shown, stream, source);
+    CheckRecord(status, shown, out);
     return 0;
 }

@@ -18,6 +18,7 @@
 namespace {
 
 using qx480::CHANNEL_COUNT;
+using qx480::sim::Echo;
 using qx480::sim::Options;
 
 constexpr int EXIT_USAGE = 2;
@@ -94,6 +95,23 @@ Setter Counts(std::array<std::uint64_t, CHANNEL_COUNT>& target) {
     };
 }
 
+constexpr struct {
+    const char* name;
+    Echo mode;
+} ECHO_MODES[] = {{"off", Echo::Off}, {"loopback", Echo::Loopback}, {"local", Echo::LocalEcho}};
+
+Setter EchoMode(Echo& target) {
+    return [&target](const std::string& text) -> std::string {
+        for (const auto& mode : ECHO_MODES) {
+            if (text == mode.name) {
+                target = mode.mode;
+                return "";
+            }
+        }
+        return "off, loopback or local";
+    };
+}
+
 Setter Text(std::string& target) {
     return [&target](const std::string& text) -> std::string {
         target = text;
@@ -145,6 +163,10 @@ std::vector<Flag> Flags(Config& c) {
         {"--corrupt-every", "N", "spoil the checksum of every Nth response", Unsigned(f.corruptEvery, INT_LIMIT)},
         {"--short-length", nullptr, "send every response with a length field below 6", Set(f.shortLength)},
         {"--hang-up-after", "N", "close the line after the Nth request", Unsigned(f.hangUpAfter, INT_LIMIT)},
+        {"--foreign-frames", "N", "send N answers to other commands (late answers) before each response",
+         Unsigned(f.foreignFrames, qx480::sim::MAX_FOREIGN_FRAMES)},
+        {"--echo", "MODE", "off, loopback (all bytes come back, nothing answers) or local (requests come back first)",
+         EchoMode(f.echo)},
         {"--help", nullptr, "print this help and exit", Set(c.help)},
     };
 }

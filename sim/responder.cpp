@@ -1,6 +1,7 @@
 #include "responder.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "commands.h"
 #include "frame.h"
@@ -15,6 +16,13 @@ constexpr std::uint8_t JUNK[] = {0x55, 0xCC, 0x90, 0xEB, 0x00};
 
 constexpr float DRIFT_STEP = 1.0f / 32;
 constexpr float DRIFT_RANGE = 1.0f;
+
+// The device's command set, in the order the foreign frames go round it.
+constexpr QX480Command COMMANDS[] = {
+    QX480Command::SET_TRIGGER,       QX480Command::SET_TRIG_FREQ, QX480Command::SET_CHANNEL,
+    QX480Command::SET_GLOBAL_OUTPUT, QX480Command::SET_DELAY,     QX480Command::SET_PULSE_WIDTH,
+    QX480Command::SOFTWARE_TRIG,     QX480Command::READ_TEMP,     QX480Command::READ_TIMING,
+};
 
 // Request PA sizes: a 64-bit time and a 32-bit trigger period.
 constexpr std::size_t TIME_PA_SIZE = 8;
@@ -33,6 +41,25 @@ std::vector<std::uint8_t> Frame(std::uint8_t cmd, std::uint16_t opt, const std::
     return out;
 }
 
+std::vector<std::uint8_t> TemperatureFrame(float celsius) {
+    std::vector<std::uint8_t> pa(TEMPERATURE_SIZE);
+    PutF32(pa.data(), celsius);
+    return Frame(CommandCode(QX480Command::READ_TEMP), option::TEMP_RESPONSE, pa);
+}
+
+std::vector<std::uint8_t> TimingFrame(const DeviceState& state) {
+    return Frame(CommandCode(QX480Command::READ_TIMING), option::TIMING_RESPONSE, TimingBlock(state));
+}
+
+// What a loopback line sends back: all of it, at once.
+Reply LoopedBack(const std::uint8_t* data, std::size_t size) {
+    Reply reply;
+    reply.chunks.push_back({0, std::vector<std::uint8_t>(data, data + size)});
+    return reply;
+}
+
+bool KnownEcho(Echo echo) { return echo == Echo::Off || echo == Echo::Loopback || echo == Echo::LocalEcho; }
+
 // Position of the next EB 90 at or after `from`; a lone EB at the very end
 // counts as a head whose second byte has not arrived yet.
 std::size_t FindHead(const std::vector<std::uint8_t>& buf, std::size_t from) {
@@ -47,7 +74,8 @@ std::size_t FindHead(const std::vector<std::uint8_t>& buf, std::size_t from) {
 
 bool Valid(const Faults& f) {
     return f.strayBytes >= 0 && f.strayBytes <= MAX_STRAY_BYTES && f.pieces >= 0 && f.pieceGapMs >= 0 &&
-           f.answerDelayMs >= 0 && f.dropEvery >= 0 && f.corruptEvery >= 0 && f.hangUpAfter >= 0;
+           f.answerDelayMs >= 0 && f.dropEvery >= 0 && f.corruptEvery >= 0 && f.hangUpAfter >= 0 &&
+           f.foreignFrames >= 0 && f.foreignFrames <= MAX_FOREIGN_FRAMES && KnownEcho(f.echo);
 }
 
 bool Valid(const Limits& limits) { return limits.minTriggerTicks <= limits.maxTriggerTicks; }
@@ -82,6 +110,7 @@ void Responder::BeginSession() {
     m_received.clear();
     m_faultRequests = 0;
     m_faultResponses = 0;
+    m_foreignTurn = 0;
     m_hungUp = false;
 }
 
@@ -101,6 +130,7 @@ bool Responder::SetFaults(const Faults& faults) {
     m_faults = faults;
     m_faultRequests = 0;
     m_faultResponses = 0;
+    m_foreignTurn = 0;
     return true;
 }
 
@@ -114,6 +144,7 @@ std::vector<Reply> Responder::Feed(const std::uint8_t* data, std::size_t size) {
     m_bytesReceived += size;
     std::vector<Reply> replies;
     if (m_hungUp || size == 0) return replies;
+    if (m_faults.echo == Echo::Loopback) replies.push_back(LoopedBack(data, size));
     m_received.insert(m_received.end(), data, data + size);
     std::size_t pos = 0;
     QX480Frame request{};
@@ -147,11 +178,11 @@ Reply Responder::Handle(const std::uint8_t* frame, std::size_t size, const QX480
     ++m_requestCount;
     if (m_keepRequestLog) m_requests.push_back(reply.request);
     const std::uint64_t n = ++m_faultRequests;
-    const bool dropped = IsEvery(n, m_faults.dropEvery);
-    if (!dropped) {
+    if (m_faults.echo == Echo::LocalEcho) reply.chunks.push_back({0, reply.request});
+    if (m_faults.echo != Echo::Loopback && !IsEvery(n, m_faults.dropEvery)) {
         reply.response = Answer(request);
         ApplyResponseFaults(reply.response);
-        reply.chunks = Shape(reply.response);
+        Shape(reply.response, ForeignFrames(request.cmd), reply.chunks);
     }
     if (m_faults.hangUpAfter > 0 && n >= static_cast<std::uint64_t>(m_faults.hangUpAfter)) {
         reply.hangUp = true;
@@ -166,10 +197,28 @@ std::vector<std::uint8_t> Responder::Answer(const QX480Frame& request) {
         return Frame(request.cmd, WriteCommand(request));
     }
     if (!request.pa.empty()) return Frame(request.cmd, option::RESPONSE_REFUSED);
-    if (cmd == QX480Command::READ_TIMING) return Frame(request.cmd, option::TIMING_RESPONSE, TimingBlock(m_state));
-    std::vector<std::uint8_t> pa(TEMPERATURE_SIZE);
-    PutF32(pa.data(), ReadTemperature());
-    return Frame(request.cmd, option::TEMP_RESPONSE, pa);
+    if (cmd == QX480Command::READ_TIMING) return TimingFrame(m_state);
+    return TemperatureFrame(ReadTemperature());
+}
+
+std::vector<std::uint8_t> Responder::ForeignFrames(std::uint8_t requestCmd) {
+    std::vector<std::uint8_t> frames;
+    for (int i = 0; i < m_faults.foreignFrames; ++i) {
+        std::uint8_t cmd;
+        do {
+            cmd = CommandCode(COMMANDS[m_foreignTurn++ % std::size(COMMANDS)]);
+        } while (cmd == requestCmd);
+        const std::vector<std::uint8_t> frame = StaleAnswer(cmd);
+        frames.insert(frames.end(), frame.begin(), frame.end());
+    }
+    return frames;
+}
+
+// An answer to an earlier request of `cmd`, as the device would have sent it; changes nothing.
+std::vector<std::uint8_t> Responder::StaleAnswer(std::uint8_t cmd) const {
+    if (cmd == CommandCode(QX480Command::READ_TEMP)) return TemperatureFrame(m_state.temperature);
+    if (cmd == CommandCode(QX480Command::READ_TIMING)) return TimingFrame(m_state);
+    return Frame(cmd, option::RESPONSE_OK);
 }
 
 // Carries out a write command; returns the response option: accepted or refused.
@@ -235,23 +284,23 @@ void Responder::ApplyResponseFaults(std::vector<std::uint8_t>& response) {
     if (m_faults.shortLength) PutU16(&response[frame::LEN_OFFSET], frame::MIN_LEN - 1);
 }
 
-std::vector<Chunk> Responder::Shape(const std::vector<std::uint8_t>& response) const {
-    std::vector<std::uint8_t> first;
-    for (int i = 0; i < m_faults.strayBytes; ++i) first.push_back(JUNK[static_cast<std::size_t>(i) % sizeof JUNK]);
+// Appends the response in pieces to `chunks`; the first piece goes out after
+// `lead` and the junk.
+void Responder::Shape(const std::vector<std::uint8_t>& response, std::vector<std::uint8_t> lead,
+                      std::vector<Chunk>& chunks) const {
+    for (int i = 0; i < m_faults.strayBytes; ++i) lead.push_back(JUNK[static_cast<std::size_t>(i) % sizeof JUNK]);
     const std::size_t pieces = std::clamp<std::size_t>(static_cast<std::size_t>(m_faults.pieces), 1, response.size());
-    std::vector<Chunk> chunks;
     std::size_t from = 0;
     for (std::size_t p = 0; p < pieces; ++p) {
         const std::size_t to = response.size() * (p + 1) / pieces;
         Chunk chunk;
         chunk.delayMs = p == 0 ? m_faults.answerDelayMs : m_faults.pieceGapMs;
-        if (p == 0) chunk.bytes = first;
+        if (p == 0) chunk.bytes = std::move(lead);
         chunk.bytes.insert(chunk.bytes.end(), response.begin() + static_cast<std::ptrdiff_t>(from),
                            response.begin() + static_cast<std::ptrdiff_t>(to));
         chunks.push_back(std::move(chunk));
         from = to;
     }
-    return chunks;
 }
 
 }  // namespace sim

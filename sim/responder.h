@@ -18,6 +18,8 @@ namespace sim {
 constexpr float DEFAULT_TEMPERATURE = 29.59375f;
 // Enough junk to overflow a pseudo-terminal's 16,896-byte buffer several times.
 constexpr int MAX_STRAY_BYTES = 1 << 20;
+// About 200 kB of stale answers before one response.
+constexpr int MAX_FOREIGN_FRAMES = 4096;
 
 // Everything the device remembers and reports. Times are 10 ps counts and the
 // trigger period is in 4 ns ticks, as on the wire; channel n is index n - 1.
@@ -50,9 +52,25 @@ struct Limits {
     std::uint32_t maxTriggerTicks = UINT32_MAX;       // about 17.18 s
 };
 
-// Misbehaviour on demand. Zero (or false) turns a fault off. Requests and
-// responses are counted from 1, anew after every SetFaults and at the start of
-// each session, so "every Nth" and "after N" count from there.
+// What the line does with the bytes a host writes.
+enum class Echo {
+    Off,
+    // A loopback plug and no device: every byte the host writes comes
+    // straight back, junk included. Requests are still counted and logged,
+    // and hangUpAfter still closes the line, but none is carried out or
+    // answered and no other fault applies.
+    Loopback,
+    // An adapter that hears its own transmission: each valid request frame
+    // comes back byte for byte at once, then the device answers it as usual.
+    // A dropped request is echoed all the same.
+    LocalEcho,
+};
+
+// Misbehaviour on demand. Zero (or false, or Echo::Off) turns a fault off.
+// Requests and responses are counted from 1, anew after every SetFaults and
+// at the start of each session, so "every Nth" and "after N" count from there.
+// On the line an answer is: the foreign frames, the stray bytes, then the
+// response; the first piece of the response carries the other two with it.
 struct Faults {
     int strayBytes = 0;        // this many junk bytes (never containing a frame head) before each response
     int pieces = 0;            // cut each response into this many pieces (at most one per byte)
@@ -62,6 +80,12 @@ struct Faults {
     int corruptEvery = 0;      // every Nth response goes out with a wrong checksum
     bool shortLength = false;  // every response carries a length field below the minimum
     int hangUpAfter = 0;       // close the line once the Nth request has been dealt with
+    // This many well-formed answers to other commands before each response,
+    // standing for late answers to earlier requests: the command codes go
+    // round the device's command set, skipping the request's own; writes
+    // carry option 1, reads their usual option and the current reading.
+    int foreignFrames = 0;
+    Echo echo = Echo::Off;
 };
 
 // Construction settings. The Responder reads state, limits, faults and
@@ -76,7 +100,8 @@ struct Options {
     std::string linkPath;           // when set, Start() also makes this symlink to the pseudo-terminal
 };
 
-// False for a negative count or pause, or more than MAX_STRAY_BYTES junk bytes.
+// False for a negative count or pause, more than MAX_STRAY_BYTES junk bytes,
+// more than MAX_FOREIGN_FRAMES foreign frames, or an unknown echo mode.
 bool Valid(const Faults& faults);
 // False when the shortest trigger period exceeds the longest.
 bool Valid(const Limits& limits);
@@ -88,11 +113,12 @@ struct Chunk {
     std::vector<std::uint8_t> bytes;
 };
 
-// What the device does about one valid request.
+// What the device does about one valid request, or (request empty) the
+// bytes a loopback line sends straight back.
 struct Reply {
     std::vector<std::uint8_t> request;   // the request frame as received
     std::vector<std::uint8_t> response;  // the response frame as it goes out; empty when dropped
-    std::vector<Chunk> chunks;           // the bytes to send, in order: junk and the response in pieces
+    std::vector<Chunk> chunks;           // the bytes to send, in order: echo, foreign frames, junk, response pieces
     bool hangUp = false;                 // close the line after sending the chunks
 };
 
@@ -109,7 +135,8 @@ public:
     // they complete, in order. Junk between frames is skipped up to the next
     // head; a frame with a bad length, tail or checksum gets no Reply. After
     // a Reply with hangUp, later bytes are counted but otherwise ignored until
-    // BeginSession().
+    // BeginSession(). With Echo::Loopback the first Reply has no request and
+    // sends all of `data` back.
     std::vector<Reply> Feed(const std::uint8_t* data, std::size_t size);
 
     // True while the receive buffer holds the start of a frame (or junk) that
@@ -145,7 +172,10 @@ private:
     std::uint8_t WriteCommand(const QX480Frame& request);
     float ReadTemperature();
     void ApplyResponseFaults(std::vector<std::uint8_t>& response);
-    std::vector<Chunk> Shape(const std::vector<std::uint8_t>& response) const;
+    std::vector<std::uint8_t> ForeignFrames(std::uint8_t requestCmd);
+    std::vector<std::uint8_t> StaleAnswer(std::uint8_t cmd) const;
+    void Shape(const std::vector<std::uint8_t>& response, std::vector<std::uint8_t> lead,
+               std::vector<Chunk>& chunks) const;
 
     DeviceState m_state;
     Limits m_limits;
@@ -160,6 +190,7 @@ private:
     std::size_t m_requestCount = 0;
     std::uint64_t m_faultRequests = 0;
     std::uint64_t m_faultResponses = 0;
+    std::size_t m_foreignTurn = 0;  // where the foreign frames' command codes go on from
     bool m_hungUp = false;
 };
 

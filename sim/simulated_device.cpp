@@ -7,11 +7,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "tty_exclusive.h"
 
 namespace qx480 {
 namespace sim {
@@ -27,6 +30,17 @@ constexpr int HOST_READ_MS = 1000;
 constexpr int QUEUE_SETTLE_MS = 10;
 constexpr int QUEUE_POLL_MS = 2;
 constexpr std::size_t READ_CHUNK = 4096;
+// How often the serving thread looks for exclusive mode left behind by a
+// host that was killed; such a hold would lock every later host out.
+constexpr auto EXCLUSIVE_CHECK = std::chrono::milliseconds(150);
+
+using Clock = std::chrono::steady_clock;
+
+// Milliseconds from `now` to `then`, rounded up so that a wait never ends early; never negative.
+int MsUntil(Clock::time_point now, Clock::time_point then) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(then - now).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
 
 std::string SystemError(const std::string& what, const std::string& path) {
     return what + " " + path + ": " + std::strerror(errno);
@@ -208,16 +222,14 @@ void SimulatedDevice::Serve() {
 // One wait for input and what follows from it. False ends the service: a
 // stop, a hang-up or the loss of the line.
 bool SimulatedDevice::Pump() {
-    int timeout;
+    bool partial;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        timeout = m_responder.HasPartialFrame() ? PARTIAL_FRAME_MS : -1;
+        partial = m_responder.HasPartialFrame();
     }
-    pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-    const int ready = poll(fds, 2, timeout);
-    if (ready < 0) return errno == EINTR;
-    if (fds[1].revents != 0) return false;
-    if (ready == 0) {
+    const int revents = Await(POLLIN, partial ? PARTIAL_FRAME_MS : -1);
+    if (revents < 0) return false;
+    if (revents == 0) {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_responder.DropPartialFrame();
         return true;
@@ -239,7 +251,7 @@ bool SimulatedDevice::Pump() {
 }
 
 bool SimulatedDevice::Send(const Reply& reply) {
-    if (m_trace) Trace("rx", reply.request);
+    if (m_trace && !reply.request.empty()) Trace("rx", reply.request);
     for (const Chunk& chunk : reply.chunks) {
         if (chunk.delayMs > 0 && !Pause(chunk.delayMs)) return false;
         if (!WriteAll(chunk.bytes)) return false;
@@ -249,17 +261,7 @@ bool SimulatedDevice::Send(const Reply& reply) {
 }
 
 // Sleeps, but returns false at once when Stop() is called.
-bool SimulatedDevice::Pause(int ms) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        pollfd wake{m_wake[0], POLLIN, 0};
-        const int ready = poll(&wake, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-        if (ready > 0) return false;
-        if (ready == 0) return true;
-        if (errno != EINTR) return false;
-    }
-}
+bool SimulatedDevice::Pause(int ms) { return Await(0, ms) == 0; }
 
 // A host that stops reading fills the line's buffer; the write then waits
 // for room or for Stop().
@@ -273,11 +275,34 @@ bool SimulatedDevice::WriteAll(const std::vector<std::uint8_t>& bytes) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) return false;
-        pollfd fds[2] = {{m_fd, POLLOUT, 0}, {m_wake[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
-        if (fds[1].revents != 0) return false;
+        if (Await(POLLOUT, -1) < 0) return false;
     }
     return true;
+}
+
+// Every wait of the serving thread passes here, so that exclusive mode left
+// by a killed host is cleared even while an answer is held back or a write
+// waits for room.
+int SimulatedDevice::Await(short events, int timeoutMs) {
+    constexpr Clock::time_point NEVER = Clock::time_point::max();
+    const Clock::time_point end = timeoutMs < 0 ? NEVER : Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        Clock::time_point until = end;
+        if (m_ownSlave >= 0) {
+            if (now >= m_nextExclusiveCheck) {
+                ClearOrphanedExclusive(m_ownSlave);
+                m_nextExclusiveCheck = now + EXCLUSIVE_CHECK;
+            }
+            until = std::min(until, m_nextExclusiveCheck);
+        }
+        pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {m_fd, events, 0}};
+        const int ready = poll(fds, events != 0 ? 2 : 1, until == NEVER ? -1 : MsUntil(now, until));
+        if (ready < 0 && errno != EINTR) return -1;
+        if (fds[0].revents != 0) return -1;
+        if (fds[1].revents != 0) return fds[1].revents;
+        if (Clock::now() >= end) return 0;
+    }
 }
 
 void SimulatedDevice::AwaitHostRead() {

@@ -1,7 +1,10 @@
 // A simulated QX480DDG on a real pseudo-terminal (POSIX only), served by a
 // thread of its own. A host opens Path() like a serial port and talks the
 // device protocol to it; tests and programs read and steer the device through
-// the accessors below, all of which are safe while the thread runs.
+// the accessors below, all of which are safe while the thread runs. On Linux
+// the device clears exclusive mode on its pseudo-terminal once the host that
+// set it holds the port no more, so that a killed host cannot lock the next
+// one out.
 //
 //   qx480::sim::SimulatedDevice sim;
 //   if (!sim.Start()) ...;
@@ -9,6 +12,7 @@
 //   dev.SetDelay(1, 10);            // sim.State().delay[0] == 1000
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -87,6 +91,10 @@ private:
     bool Send(const Reply& reply);
     bool Pause(int ms);
     bool WriteAll(const std::vector<std::uint8_t>& bytes);
+    // Waits in poll() for `events` on the line (0: only for the time) or for
+    // Stop(), at most timeoutMs (< 0: no limit). Returns the line's revents,
+    // 0 once timeoutMs passed, -1 on Stop() or a failed poll().
+    int Await(short events, int timeoutMs);
     void AwaitHostRead();
     void Trace(const char* direction, const std::vector<std::uint8_t>& frame) const;
     void CloseLine();
@@ -108,6 +116,7 @@ private:
     int m_fd = -1;
     int m_ownSlave = -1;
     int m_wake[2] = {-1, -1};
+    std::chrono::steady_clock::time_point m_nextExclusiveCheck{};
     std::string m_madeLink;
     std::string m_linkTarget;
     std::thread m_thread;

@@ -2,7 +2,11 @@
 // pseudo-terminal: exact request bytes, state changes read back, refusals,
 // and every fault of the exchange.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -30,6 +34,17 @@ Bytes Hex(const char* text) {
 long long MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
+
+// The status a call reports through its outcome form.
+template <class Call>
+QX480Status StatusOf(Call call) {
+    QX480Outcome outcome;
+    const bool result = call(outcome);
+    EXPECT_EQ(result, outcome.ok());
+    return outcome.status;
+}
+
+constexpr int kTooLate = 1300;  // well past the 1000 ms limit, within the next exchange's
 
 class DeviceE2E : public testing::Test {
 protected:
@@ -155,6 +170,13 @@ TEST_F(DeviceE2E, RefusedArgumentsSendNothing) {
     EXPECT_FALSE(dev.ReadTimingConfig(0, &config));
     EXPECT_FALSE(dev.ReadTimingConfig(9, &config));
     EXPECT_FALSE(dev.SendFrame(0x08, 1, nullptr, 8, nullptr, 1000)) << "parameters the builder refuses";
+    EXPECT_FALSE(dev.SetTriggerPeriod(0));
+    EXPECT_FALSE(dev.SetDelayCounts(9, 1));
+    EXPECT_FALSE(dev.ReadTimingBlock(nullptr));
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SetDelay(1, -1, o); }), QX480Status::BadArgument);
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTimingConfig(9, &config, o); }), QX480Status::BadArgument);
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SendFrame(0x08, 1, nullptr, 8, nullptr, 1000, o); }),
+              QX480Status::BadArgument);
     EXPECT_EQ(config.channel, 42);
     EXPECT_EQ(celsius, 5.0f);
 
@@ -172,7 +194,10 @@ TEST_F(DeviceE2E, TimesAndRatesAtTheWireLimitsAreSentExactly) {
 }
 
 TEST_F(DeviceE2E, ADeviceRefusalIsFalseAndChangesNothing) {
-    EXPECT_FALSE(dev.SetPulseWidth(2, 20'000'000'000));  // 20 s: past the device's maximum
+    QX480Outcome outcome;
+    EXPECT_FALSE(dev.SetPulseWidth(2, 20'000'000'000, outcome));  // 20 s: past the device's maximum
+    EXPECT_EQ(outcome.status, QX480Status::Refused);
+    EXPECT_EQ(outcome.cmd, 0x09);
     EXPECT_EQ(sim.RequestCount(), 1);
     EXPECT_EQ(sim.State().width[1], 0u);
     EXPECT_TRUE(dev.SetPulseWidth(2, 10'000'000'000));
@@ -212,17 +237,77 @@ TEST_F(DeviceE2E, ResponsesThatNeverComeOrComeLateFailAfterTheLimit) {
     for (const Faults& f : {dropped, late}) {
         SetFaults(f);
         const auto start = Clock::now();
-        EXPECT_FALSE(dev.SetGlobalOutput(true));
+        EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SetGlobalOutput(true, o); }), QX480Status::NoAnswer);
         const long long ms = MillisecondsSince(start);
         EXPECT_GE(ms, 950);
         EXPECT_LT(ms, 2500);
     }
-    // The late answer arrives while nobody listens; the next exchange throws it away.
+    // The late answer lands in the next exchange, which drops it: it carries another command code.
     SetFaults(Faults{});
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
     float celsius = 0;
     EXPECT_TRUE(dev.ReadTemperature(&celsius));
     EXPECT_EQ(celsius, qx480::sim::DEFAULT_TEMPERATURE);
+}
+
+TEST_F(DeviceE2E, FramesOfOtherCommandsBeforeTheAnswerAreDropped) {
+    Faults f;
+    f.foreignFrames = 3;
+    f.strayBytes = 5;
+    SetFaults(f);
+    float celsius = 0;
+    EXPECT_TRUE(dev.ReadTemperature(&celsius));
+    EXPECT_EQ(celsius, qx480::sim::DEFAULT_TEMPERATURE);
+    QX480TimingConfig c{};
+    EXPECT_TRUE(dev.SetDelay(4, 25));
+    EXPECT_TRUE(dev.ReadTimingConfig(4, &c));
+    EXPECT_EQ(c.delayNs, 25);
+    // The frames before the refusal all say "accepted", for other commands.
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SetPulseWidth(2, 20'000'000'000, o); }), QX480Status::Refused);
+    EXPECT_EQ(sim.State().width[1], 0u);
+}
+
+TEST_F(DeviceE2E, ALateAnswerToAnotherCommandDoesNotAnswerTheNextRequest) {
+    Faults late;
+    late.answerDelayMs = kTooLate;
+    SetFaults(late);
+    float celsius = 1.0f;
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTemperature(&celsius, o); }), QX480Status::NoAnswer);
+    SetFaults(Faults{});
+    // The temperature answer arrives during this exchange, before the refusal.
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SetPulseWidth(2, 20'000'000'000, o); }), QX480Status::Refused);
+
+    SetFaults(late);
+    EXPECT_FALSE(dev.ReadTemperature(&celsius));
+    Faults dropped;
+    dropped.dropEvery = 1;
+    SetFaults(dropped);
+    // Only the late temperature answer comes: not this request's answer.
+    const auto start = Clock::now();
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SetDelay(1, 10, o); }), QX480Status::NoAnswer);
+    EXPECT_GE(MillisecondsSince(start), 950) << "the hunt goes on to the end of the limit";
+    EXPECT_EQ(celsius, 1.0f);
+}
+
+TEST_F(DeviceE2E, AQueryThatComesBackAsItsOwnRequestIsAnEcho) {
+    for (const qx480::sim::Echo mode : {qx480::sim::Echo::Loopback, qx480::sim::Echo::LocalEcho}) {
+        Faults f;
+        f.echo = mode;
+        SetFaults(f);
+        float celsius = 1.0f;
+        QX480TimingConfig c{};
+        c.channel = 42;
+        qx480::timing::Block block;
+        block.triggerTicks = 7;
+        EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTemperature(&celsius, o); }), QX480Status::Echo);
+        EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTimingConfig(1, &c, o); }), QX480Status::Echo);
+        EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTimingBlock(&block, o); }), QX480Status::Echo);
+        EXPECT_EQ(celsius, 1.0f);
+        EXPECT_EQ(c.channel, 42);
+        EXPECT_EQ(block.triggerTicks, 7u);
+        // A write's echo reads as an answer: option 2 (external) says no.
+        EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SetTrigger(QX480TriggerMode::External, o); }),
+                  QX480Status::Refused);
+    }
 }
 
 TEST_F(DeviceE2E, CorruptOrShortResponsesFailAtOnce) {
@@ -233,9 +318,10 @@ TEST_F(DeviceE2E, CorruptOrShortResponsesFailAtOnce) {
     for (const Faults& f : {corrupt, shortLength}) {
         SetFaults(f);
         const auto start = Clock::now();
-        EXPECT_FALSE(dev.SoftwareTrigger());
+        EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SoftwareTrigger(o); }), QX480Status::CorruptAnswer);
         float celsius = 1.0f;
-        EXPECT_FALSE(dev.ReadTemperature(&celsius));
+        EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTemperature(&celsius, o); }),
+                  QX480Status::CorruptAnswer);
         EXPECT_EQ(celsius, 1.0f);
         EXPECT_LT(MillisecondsSince(start), 900) << "no waiting out the limit";
     }
@@ -255,9 +341,9 @@ TEST_F(DeviceE2E, AfterAHangUpCallsFailAndARestartedDeviceOpensAfresh) {
     for (int i = 0; i < 50 && !sim.HungUp(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_TRUE(sim.HungUp());
     const auto start = Clock::now();
-    EXPECT_FALSE(dev.SoftwareTrigger());
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SoftwareTrigger(o); }), QX480Status::PortFailed);
     float celsius = 0;
-    EXPECT_FALSE(dev.ReadTemperature(&celsius));
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTemperature(&celsius, o); }), QX480Status::PortFailed);
     EXPECT_LT(MillisecondsSince(start), 1500) << "a hang-up is an error, not a silence";
     EXPECT_TRUE(dev.IsOpen());
 
@@ -289,14 +375,16 @@ TEST_F(DeviceE2E, AClosedDeviceSendsNothing) {
     EXPECT_TRUE(out.valid);
     EXPECT_EQ(out.cmd, 0x42);
     EXPECT_FALSE(dev.SetTrigger(QX480TriggerMode::External));
-    EXPECT_FALSE(dev.SetDelay(1, 10));
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SetDelay(1, 10, o); }), QX480Status::NotOpen);
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SendFrame(0x14, 0, nullptr, 0, &out, 1000, o); }),
+              QX480Status::NotOpen);
     EXPECT_FALSE(dev.SoftwareTrigger());
     float celsius;
     EXPECT_FALSE(dev.ReadTemperature(&celsius));
     EXPECT_EQ(sim.BytesReceived(), 0u);
 }
 
-TEST_F(DeviceE2E, AnObserverSeesEachFrameSentAndReceived) {
+TEST_F(DeviceE2E, AnObserverSeesEachFrameSentReceivedAndDropped) {
     std::vector<std::pair<QX480FrameDirection, Bytes>> seen;
     dev.SetFrameObserver(
         [&](QX480FrameDirection d, const std::uint8_t* p, std::size_t n) { seen.emplace_back(d, Bytes(p, p + n)); });
@@ -306,9 +394,96 @@ TEST_F(DeviceE2E, AnObserverSeesEachFrameSentAndReceived) {
     EXPECT_EQ(seen[0].second, Hex("EB 90 06 00 01 03 00 85 01 CC"));
     EXPECT_EQ(seen[1].first, QX480FrameDirection::Received);
     EXPECT_EQ(seen[1].second, Hex("EB 90 06 00 01 01 00 83 01 CC"));
+
+    Faults f;
+    f.foreignFrames = 1;
+    SetFaults(f);
+    seen.clear();
+    EXPECT_TRUE(dev.SoftwareTrigger());
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[1].first, QX480FrameDirection::Dropped);
+    EXPECT_NE(seen[1].second[4], 0x14) << "a frame of another command";
+    EXPECT_EQ(seen[2].first, QX480FrameDirection::Received);
+    EXPECT_EQ(seen[2].second, Hex("EB 90 06 00 14 01 00 96 01 CC"));
+
     dev.SetFrameObserver(nullptr);
     EXPECT_TRUE(dev.SoftwareTrigger());
-    EXPECT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen.size(), 3u);
+}
+
+// A peer on a pseudo-terminal of its own that answers each request with the
+// same bytes: for answers the simulated device never gives.
+class ScriptedPeer {
+public:
+    explicit ScriptedPeer(Bytes answer) : m_answer(std::move(answer)) {
+        char name[128];
+        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) == 0) m_path = name;
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~ScriptedPeer() {
+        m_stop = true;
+        m_thread.join();
+        close(m_master);
+        close(m_slave);
+    }
+    const std::string& Path() const { return m_path; }
+
+private:
+    void Serve() {
+        Bytes request;
+        while (!m_stop) {
+            pollfd p{m_master, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            std::uint8_t buf[64];
+            const ssize_t n = read(m_master, buf, sizeof buf);
+            if (n <= 0) continue;
+            request.insert(request.end(), buf, buf + n);
+            if (request.size() >= qx480::frame::MIN_FRAME && request.back() == qx480::frame::TAIL) {
+                request.clear();
+                if (write(m_master, m_answer.data(), m_answer.size()) < 0) return;
+            }
+        }
+    }
+
+    Bytes m_answer;
+    int m_master = -1;
+    int m_slave = -1;
+    std::string m_path;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+Bytes Answer(std::uint8_t cmd, std::uint16_t opt, std::size_t paBytes) {
+    const Bytes pa(paBytes, 0x11);
+    Bytes frame;
+    qx480::BuildFrame(cmd, opt, pa.data(), static_cast<int>(pa.size()), frame);
+    return frame;
+}
+
+TEST(DeviceAnswers, AQueryAnswerTooShortForItIsAShortAnswerNotAnEcho) {
+    struct Case {
+        Bytes answer;
+        bool temperature;
+    };
+    const Case cases[] = {
+        {Answer(0x93, 1, 3), true},
+        {Answer(0x93, 1, 0), true},  // option 1: not the request's own bytes
+        {Answer(0xC1, 0, qx480::timing::BLOCK_SIZE - 1), false},
+    };
+    for (const Case& c : cases) {
+        ScriptedPeer peer(c.answer);
+        QX480DDG dev;
+        ASSERT_TRUE(dev.Open(peer.Path().c_str(), 115200));
+        float celsius = 1.0f;
+        qx480::timing::Block block;
+        block.triggerTicks = 7;
+        const QX480Status status = c.temperature
+                                       ? StatusOf([&](QX480Outcome& o) { return dev.ReadTemperature(&celsius, o); })
+                                       : StatusOf([&](QX480Outcome& o) { return dev.ReadTimingBlock(&block, o); });
+        EXPECT_EQ(status, QX480Status::ShortAnswer) << c.answer.size();
+        EXPECT_EQ(celsius, 1.0f);
+        EXPECT_EQ(block.triggerTicks, 7u);
+    }
 }
 
 }  // namespace

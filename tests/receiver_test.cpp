@@ -74,9 +74,17 @@ Bytes Concat(Bytes a, const Bytes& b) {
     return a;
 }
 
+constexpr std::uint8_t kTemp = 0x93;
+// A valid answer of another command: SET_DELAY accepted.
+const Bytes kDelayAnswer{0xEB, 0x90, 0x06, 0x00, 0x08, 0x01, 0x00, 0x8A, 0x01, 0xCC};
+
+using qx480::detail::ReceiveFrame;
+using Status = QX480Status;
+
 class Receiver : public testing::Test {
 protected:
-    bool Receive(int limitMs) { return qx480::detail::ReceiveFrame(source, clock, out, limitMs); }
+    bool Receive(int limitMs) { return Outcome(limitMs) == Status::Accepted; }
+    Status Outcome(int limitMs) { return ReceiveFrame(source, clock, out, kTemp, limitMs); }
     void PresetRecord() {
         out.valid = true;
         out.cmd = 0x55;
@@ -132,7 +140,7 @@ TEST_F(Receiver, AssemblesAFrameArrivingInManyPieces) {
 TEST_F(Receiver, LengthBelowSixEndsTheReceiveWithoutHuntingAgain) {
     PresetRecord();
     source.Then({0xEB, 0x90, 0x05, 0x00}).Then(kTempResponse);
-    EXPECT_FALSE(Receive(1000));
+    EXPECT_EQ(Outcome(1000), Status::CorruptAnswer);
     EXPECT_EQ(source.Pending(), 1u) << "the good frame behind is left unread";
     ExpectOnlyValidCleared();
 }
@@ -143,7 +151,7 @@ TEST_F(Receiver, BadChecksumFailsAtOnceWithTheRecordReset) {
     bad[11] ^= 0xFF;
     source.Then(bad);
     const std::uint32_t start = clock.now;
-    EXPECT_FALSE(Receive(1000));
+    EXPECT_EQ(Outcome(1000), Status::CorruptAnswer);
     EXPECT_LT(clock.now - start, 10u) << "returns without waiting out the limit";
     EXPECT_FALSE(out.valid);
     EXPECT_EQ(out.cmd, 0);
@@ -157,20 +165,27 @@ TEST_F(Receiver, ReadErrorInAnyPhaseFailsAndLeavesTheOtherFieldsAlone) {
         ScriptedSource s(c);
         s.ThenEachByte(prefix).ThenError().Then(kTempResponse);
         PresetRecord();
-        EXPECT_FALSE(qx480::detail::ReceiveFrame(s, c, out, 1000)) << prefix.size();
+        EXPECT_EQ(ReceiveFrame(s, c, out, kTemp, 1000), Status::PortFailed) << prefix.size();
         ExpectOnlyValidCleared();
         EXPECT_EQ(s.Pending(), 1u) << "nothing read after the error";
     }
 }
 
 TEST_F(Receiver, GivesUpInEachPhaseOnceTheLimitHasPassed) {
-    const std::vector<Bytes> stalls{{}, {0xEB}, {0xEB, 0x90, 0x0A}, {0xEB, 0x90, 0x0A, 0x00, 0x93, 0x01}};
-    for (const Bytes& prefix : stalls) {
+    // Without a whole head it is no answer; with one, an incomplete frame.
+    const std::vector<std::pair<Bytes, Status>> stalls{
+        {{}, Status::NoAnswer},
+        {{0xEB}, Status::NoAnswer},
+        {{0xEB, 0x90, 0x0A}, Status::CorruptAnswer},
+        {{0xEB, 0x90, 0x0A, 0x00, 0x93, 0x01}, Status::CorruptAnswer},
+        {kDelayAnswer, Status::NoAnswer},
+    };
+    for (const auto& [prefix, status] : stalls) {
         ScriptedClock c;
         ScriptedSource s(c, 7);
         s.ThenEachByte(prefix);
         PresetRecord();
-        EXPECT_FALSE(qx480::detail::ReceiveFrame(s, c, out, 300)) << prefix.size();
+        EXPECT_EQ(ReceiveFrame(s, c, out, kTemp, 300), status) << prefix.size();
         EXPECT_GE(c.now, 300u);
         EXPECT_LT(c.now, 300u + 7u) << "the time is looked at after every read";
         ExpectOnlyValidCleared();
@@ -194,22 +209,56 @@ TEST_F(Receiver, TickCounterWrapNeitherEndsNorProlongsTheWait) {
     EXPECT_EQ(source.calls.size(), 100u);
 }
 
-TEST_F(Receiver, ShowsEachWholeFrameToTheObserverBeforeItIsChecked) {
-    std::vector<Bytes> seen;
-    const auto observe = [&](const std::uint8_t* p, std::size_t n) { seen.emplace_back(p, p + n); };
+TEST_F(Receiver, DropsFramesOfAnotherCommandAndTakesTheAnswerBehindThem) {
+    source.Then(kDelayAnswer).ThenEachByte(Concat({0x00}, kDelayAnswer)).Then(kTempResponse);
+    ASSERT_EQ(Outcome(1000), Status::Accepted);
+    EXPECT_EQ(out.cmd, kTemp);
+    EXPECT_EQ(out.ReadFloat(0), 29.59375f);
+    EXPECT_EQ(source.Pending(), 0u);
+}
+
+TEST_F(Receiver, FrameOfAnotherCommandAloneIsNoAnswerWithTheRecordUntouched) {
+    PresetRecord();
+    source.Then(kDelayAnswer);
+    EXPECT_EQ(Outcome(1000), Status::NoAnswer);
+    EXPECT_GE(clock.now, 1000u) << "the hunt goes on to the end of the limit";
+    ExpectOnlyValidCleared();
+}
+
+TEST_F(Receiver, CorruptFrameBehindAForeignOneStillEndsTheReceive) {
+    Bytes bad = kTempResponse;
+    bad[11] ^= 0xFF;
+    source.Then(kDelayAnswer).Then(bad).Then(kTempResponse);
+    EXPECT_EQ(Outcome(1000), Status::CorruptAnswer);
+    EXPECT_EQ(source.Pending(), 1u) << "no second hunt after a frame that fails its checks";
+}
+
+TEST_F(Receiver, ShowsTheObserverTheAnswerTakenAndEverythingDropped) {
+    std::vector<std::pair<bool, Bytes>> seen;
+    const auto observe = [&](bool taken, const std::uint8_t* p, std::size_t n) {
+        seen.emplace_back(taken, Bytes(p, p + n));
+    };
     Bytes bad = kTempResponse;
     bad.back() = 0x00;
-    source.Then(Concat({0x11, 0x22}, bad));
-    EXPECT_FALSE(qx480::detail::ReceiveFrame(source, clock, out, 1000, observe));
+    source.Then(Concat({0x11, 0xEB, 0xEB}, Bytes(kDelayAnswer.begin() + 1, kDelayAnswer.end()))).Then(kTempResponse);
+    EXPECT_EQ(ReceiveFrame(source, clock, out, kTemp, 1000, observe), Status::Accepted);
+    source.Then(bad);
+    EXPECT_EQ(ReceiveFrame(source, clock, out, kTemp, 1000, observe), Status::CorruptAnswer);
     source.Then({0xEB, 0x90, 0x0A});
-    EXPECT_FALSE(qx480::detail::ReceiveFrame(source, clock, out, 100, observe));
-    EXPECT_EQ(seen, std::vector<Bytes>{bad}) << "noise and an incomplete frame are not shown";
+    EXPECT_EQ(ReceiveFrame(source, clock, out, kTemp, 100, observe), Status::CorruptAnswer);
+    source.Then({0x22, 0xEB});
+    EXPECT_EQ(ReceiveFrame(source, clock, out, kTemp, 100, observe), Status::NoAnswer);
+    const std::vector<std::pair<bool, Bytes>> expected{
+        {false, {0x11, 0xEB}}, {false, kDelayAnswer},       {true, kTempResponse},
+        {false, bad},          {false, {0xEB, 0x90, 0x0A}}, {false, {0x22, 0xEB}},
+    };
+    EXPECT_EQ(seen, expected);
 }
 
 TEST_F(Receiver, LargestFrameIsReceivedWhole) {
     Bytes big;
     const Bytes pa(qx480::frame::MAX_PA, 0xCC);
-    qx480::BuildFrame(0xC1, 0, pa.data(), static_cast<int>(pa.size()), big);
+    qx480::BuildFrame(kTemp, 1, pa.data(), static_cast<int>(pa.size()), big);
     source.Then(big);
     ASSERT_TRUE(Receive(1000));
     EXPECT_EQ(out.pa.size(), pa.size());

@@ -1,10 +1,13 @@
 // The simulated device: the Responder on its own, the pseudo-terminal device
 // driven by raw reads and writes, and the qx480-sim program.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -23,7 +26,9 @@
 
 #include "commands.h"
 #include "frame.h"
+#include "serial_port.h"
 #include "simulated_device.h"
+#include "tty_exclusive.h"
 
 extern char** environ;
 
@@ -31,6 +36,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using qx480::sim::DeviceState;
+using qx480::sim::Echo;
 using qx480::sim::Faults;
 using qx480::sim::Options;
 using qx480::sim::Reply;
@@ -74,6 +80,17 @@ Bytes U32(std::uint32_t v) {
     return pa;
 }
 
+Bytes F32(float v) {
+    Bytes pa(4);
+    qx480::PutF32(pa.data(), v);
+    return pa;
+}
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 std::vector<Reply> Feed(Responder& r, const Bytes& bytes) { return r.Feed(bytes.data(), bytes.size()); }
 
 // The bytes a reply puts on the line, chunks joined.
@@ -94,6 +111,9 @@ QX480Frame Parsed(const Bytes& frame) {
     qx480::ParseFrame(frame.data(), static_cast<int>(frame.size()), f);
     return f;
 }
+
+const Bytes TEMP_REQUEST = Hex("EB 90 06 00 93 00 00 14 02 CC");
+const Bytes TEMP_ANSWER = Hex("EB 90 0A 00 93 01 00 00 C0 EC 41 06 04 CC");
 
 bool SameState(const DeviceState& a, const DeviceState& b) {
     return qx480::sim::TimingBlock(a) == qx480::sim::TimingBlock(b) && a.channelOn == b.channelOn &&
@@ -334,6 +354,140 @@ TEST(Responder, HangsUpAfterTheNthRequestUntilANewSession) {
     EXPECT_EQ(Feed(r, temp).size(), 1u);
 }
 
+TEST(Responder, ForeignFramesGoRoundTheOtherCommandsBeforeTheResponse) {
+    Options options;
+    options.state.temperature = 21.5f;
+    options.state.delay[2] = 4242;
+    options.faults.foreignFrames = 9;
+    options.faults.strayBytes = 3;
+    options.faults.pieces = 2;
+    options.faults.pieceGapMs = 5;
+    options.faults.corruptEvery = 1;
+    Responder r(options);
+    const Bytes timing = Request(READ_TIMING, qx480::option::TIMING_RESPONSE, qx480::sim::TimingBlock(options.state));
+    const Bytes temperature = Request(READ_TEMP, qx480::option::TEMP_RESPONSE, F32(21.5f));
+    auto accepted = [](std::uint8_t cmd) { return Request(cmd, qx480::option::RESPONSE_OK); };
+
+    auto replies = Feed(r, Request(READ_TEMP, 0));
+    ASSERT_EQ(replies.size(), 1u);
+    const Bytes foreign = accepted(SET_TRIGGER) + accepted(SET_TRIG_FREQ) + accepted(SET_CHANNEL) +
+                          accepted(SET_GLOBAL_OUTPUT) + accepted(SET_DELAY) + accepted(SET_PULSE_WIDTH) +
+                          accepted(SOFTWARE_TRIG) + timing + accepted(SET_TRIGGER);
+    const Bytes& response = replies[0].response;
+    ASSERT_EQ(response.size(), TEMP_ANSWER.size());
+    EXPECT_FALSE(Parsed(response).valid);  // faults spoil the response only, never the foreign frames
+    ASSERT_EQ(replies[0].chunks.size(), 2u);
+    EXPECT_EQ(replies[0].chunks[0].bytes, foreign + Hex("55 CC 90") + Bytes(response.begin(), response.begin() + 7));
+    EXPECT_EQ(replies[0].chunks[1].bytes, Bytes(response.begin() + 7, response.end()));
+    EXPECT_EQ(replies[0].chunks[1].delayMs, 5);
+
+    // SetFaults starts the round anew; from one request to the next it goes
+    // on where it stopped, skipping each request's own code.
+    Faults f;
+    f.foreignFrames = 3;
+    ASSERT_TRUE(r.SetFaults(f));
+    EXPECT_EQ(AnswerTo(r, Request(SET_TRIGGER, 1)),
+              accepted(SET_TRIG_FREQ) + accepted(SET_CHANNEL) + accepted(SET_GLOBAL_OUTPUT) + accepted(SET_TRIGGER));
+    EXPECT_EQ(AnswerTo(r, Request(SET_DELAY, 1, U64(7))),
+              accepted(SET_PULSE_WIDTH) + accepted(SOFTWARE_TRIG) + temperature + accepted(SET_DELAY));
+    ASSERT_EQ(r.State().delay[0], 7u);  // the timing block reports the state of now
+    const Bytes timingNow = Request(READ_TIMING, qx480::option::TIMING_RESPONSE, qx480::sim::TimingBlock(r.State()));
+    EXPECT_EQ(AnswerTo(r, Request(SOFTWARE_TRIG, 0)),
+              timingNow + accepted(SET_TRIGGER) + accepted(SET_TRIG_FREQ) + accepted(SOFTWARE_TRIG));
+    EXPECT_EQ(r.State().softwareTriggers, 1u);  // late answers carry nothing out
+
+    f.dropEvery = 1;
+    ASSERT_TRUE(r.SetFaults(f));
+    EXPECT_TRUE(AnswerTo(r, Request(SET_TRIGGER, 1)).empty());  // no response, no late answers either
+}
+
+TEST(Responder, LoopbackSendsEveryByteBackAndAnswersNothing) {
+    Options options;
+    options.faults.echo = Echo::Loopback;
+    options.faults.strayBytes = 5;
+    options.faults.foreignFrames = 3;
+    options.faults.answerDelayMs = 50;
+    Responder r(options);
+    const Bytes setDelay = Request(SET_DELAY, 1, U64(500));
+    const Bytes first = Hex("01 EB 02") + setDelay + Bytes(TEMP_REQUEST.begin(), TEMP_REQUEST.begin() + 4);
+    auto replies = Feed(r, first);
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_TRUE(replies[0].request.empty());
+    ASSERT_EQ(replies[0].chunks.size(), 1u);
+    EXPECT_EQ(replies[0].chunks[0].delayMs, 0);
+    EXPECT_EQ(replies[0].chunks[0].bytes, first);
+    EXPECT_EQ(replies[1].request, setDelay);
+    EXPECT_TRUE(replies[1].response.empty());
+    EXPECT_TRUE(replies[1].chunks.empty());
+
+    const Bytes rest(TEMP_REQUEST.begin() + 4, TEMP_REQUEST.end());
+    replies = Feed(r, rest);
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_EQ(Wire(replies[0]), rest);
+    EXPECT_EQ(replies[1].request, TEMP_REQUEST);
+    EXPECT_TRUE(Wire(replies[1]).empty());
+    EXPECT_TRUE(SameState(r.State(), DeviceState()));
+    EXPECT_EQ(r.Requests(), (std::vector<Bytes>{setDelay, TEMP_REQUEST}));
+
+    Faults f;
+    f.echo = Echo::Loopback;
+    f.hangUpAfter = 1;
+    ASSERT_TRUE(r.SetFaults(f));
+    replies = Feed(r, TEMP_REQUEST);
+    ASSERT_EQ(replies.size(), 2u);
+    EXPECT_TRUE(replies[1].hangUp);
+    EXPECT_TRUE(Feed(r, TEMP_REQUEST).empty());  // the line is closed: nothing comes back
+}
+
+TEST(Responder, LocalEchoSendsEachRequestBackBeforeItsAnswer) {
+    Options options;
+    options.faults.echo = Echo::LocalEcho;
+    options.faults.answerDelayMs = 30;
+    options.faults.pieces = 2;
+    options.faults.dropEvery = 2;
+    Responder r(options);
+    auto replies = Feed(r, TEMP_REQUEST);
+    ASSERT_EQ(replies.size(), 1u);
+    ASSERT_EQ(replies[0].chunks.size(), 3u);
+    EXPECT_EQ(replies[0].chunks[0].delayMs, 0);
+    EXPECT_EQ(replies[0].chunks[0].bytes, TEMP_REQUEST);
+    EXPECT_EQ(replies[0].chunks[1].delayMs, 30);
+    EXPECT_EQ(Wire(replies[0]), TEMP_REQUEST + TEMP_ANSWER);
+    EXPECT_EQ(replies[0].response, TEMP_ANSWER);
+
+    replies = Feed(r, TEMP_REQUEST);  // dropped: the echo comes back all the same
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_TRUE(replies[0].response.empty());
+    EXPECT_EQ(Wire(replies[0]), TEMP_REQUEST);
+
+    EXPECT_TRUE(Feed(r, Hex("01 02 03")).empty());  // only request frames are echoed
+    const Bytes trigger = Request(SOFTWARE_TRIG, 0);
+    EXPECT_EQ(AnswerTo(r, trigger), trigger + Request(SOFTWARE_TRIG, qx480::option::RESPONSE_OK));
+    EXPECT_EQ(r.State().softwareTriggers, 1u);
+}
+
+TEST(Responder, RefusesFaultsOutOfRange) {
+    Responder r;
+    Faults f;
+    f.foreignFrames = qx480::sim::MAX_FOREIGN_FRAMES;
+    f.echo = Echo::LocalEcho;
+    EXPECT_TRUE(qx480::sim::Valid(f));
+    std::vector<Faults> bad(6, f);
+    bad[0].foreignFrames = -1;
+    bad[1].foreignFrames = qx480::sim::MAX_FOREIGN_FRAMES + 1;
+    bad[2].echo = static_cast<Echo>(3);
+    bad[3].echo = static_cast<Echo>(-1);
+    bad[4].answerDelayMs = -1;
+    bad[5].strayBytes = qx480::sim::MAX_STRAY_BYTES + 1;
+    for (std::size_t i = 0; i < bad.size(); ++i) {
+        EXPECT_FALSE(qx480::sim::Valid(bad[i])) << i;
+        EXPECT_FALSE(r.SetFaults(bad[i])) << i;
+    }
+    EXPECT_EQ(r.GetFaults().echo, Echo::Off);
+    EXPECT_TRUE(r.SetFaults(f));
+    EXPECT_EQ(r.GetFaults().foreignFrames, qx480::sim::MAX_FOREIGN_FRAMES);
+}
+
 TEST(Responder, TemperatureDriftStaysNearTheSetValue) {
     Options options;
     options.temperatureDrift = true;
@@ -387,9 +541,6 @@ public:
 private:
     int m_fd;
 };
-
-const Bytes TEMP_REQUEST = Hex("EB 90 06 00 93 00 00 14 02 CC");
-const Bytes TEMP_ANSWER = Hex("EB 90 0A 00 93 01 00 00 C0 EC 41 06 04 CC");
 
 TEST(SimulatedDevice, ServesAPseudoTerminalAndStopsPromptly) {
     SimulatedDevice sim;
@@ -448,6 +599,66 @@ TEST(SimulatedDevice, FaultsReachTheLine) {
     ASSERT_TRUE(sim.SetFaults(Faults()));
     ASSERT_TRUE(host.Write(TEMP_REQUEST));
     EXPECT_EQ(host.Read(TEMP_ANSWER.size()), TEMP_ANSWER);
+
+    Faults late;
+    late.foreignFrames = 2;
+    late.strayBytes = 2;
+    late.pieces = 3;
+    late.pieceGapMs = 5;
+    ASSERT_TRUE(sim.SetFaults(late));
+    ASSERT_TRUE(host.Write(TEMP_REQUEST));
+    const Bytes expected = Request(SET_TRIGGER, qx480::option::RESPONSE_OK) +
+                           Request(SET_TRIG_FREQ, qx480::option::RESPONSE_OK) + Hex("55 CC") + TEMP_ANSWER;
+    EXPECT_EQ(host.Read(expected.size()), expected);
+}
+
+TEST(SimulatedDevice, EchoModesReachTheLine) {
+    Options options;
+    options.faults.echo = Echo::Loopback;
+    SimulatedDevice sim(options);
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    RawHost host(sim.Path());
+    const Bytes written = Hex("00 EB 7F") + TEMP_REQUEST;
+    ASSERT_TRUE(host.Write(written));
+    ASSERT_TRUE(sim.WaitForRequests(1, 2000));
+    // Asking for one byte more shows that nothing follows the echo.
+    EXPECT_EQ(host.Read(written.size() + 1, 300), written);
+    EXPECT_EQ(sim.Requests(), std::vector<Bytes>{TEMP_REQUEST});
+
+    Faults local;
+    local.echo = Echo::LocalEcho;
+    ASSERT_TRUE(sim.SetFaults(local));
+    const Bytes setDelay = Request(SET_DELAY, 5, U64(900));
+    ASSERT_TRUE(host.Write(setDelay));
+    const Bytes expected = setDelay + Request(SET_DELAY, qx480::option::RESPONSE_OK);
+    EXPECT_EQ(host.Read(expected.size()), expected);
+    EXPECT_EQ(sim.State().delay[4], 900u);
+}
+
+// A request that arrives while the device holds back a late answer waits in
+// the line and is answered right after it, in order.
+TEST(SimulatedDevice, AnswersTheNextRequestRightAfterALateAnswer) {
+    Options options;
+    options.faults.answerDelayMs = 1050;
+    SimulatedDevice sim(options);
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    RawHost host(sim.Path());
+    const auto sent = Clock::now();
+    ASSERT_TRUE(host.Write(TEMP_REQUEST));
+    ASSERT_TRUE(sim.WaitForRequests(1, 1000));
+    ASSERT_TRUE(sim.SetFaults(Faults()));  // from the next request on, answers come at once
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - sent);
+    EXPECT_TRUE(host.Read(1, 1000 - static_cast<int>(waited.count())).empty());
+
+    const Bytes setWidth = Request(SET_PULSE_WIDTH, 2, U64(31415));
+    ASSERT_TRUE(host.Write(setWidth));
+    const Bytes answers = TEMP_ANSWER + Request(SET_PULSE_WIDTH, qx480::option::RESPONSE_OK);
+    EXPECT_EQ(host.Read(answers.size(), 1500), answers);
+    const auto took = Clock::now() - sent;
+    EXPECT_GE(took, std::chrono::milliseconds(1050));
+    EXPECT_LT(took, std::chrono::milliseconds(1050 + 500));  // the second answer follows the late one at once
+    EXPECT_EQ(sim.Requests(), (std::vector<Bytes>{TEMP_REQUEST, setWidth}));
+    EXPECT_EQ(sim.State().width[1], 31415u);
 }
 
 TEST(SimulatedDevice, HangsUpAfterNRequestsAndRestartsOnANewPath) {
@@ -545,6 +756,121 @@ TEST(SimulatedDevice, RefusesInvalidOptions) {
     EXPECT_FALSE(sim.SetLimits(limits));
 }
 
+// Exit status of a child whose privileges could not be dropped; errno values stay below it.
+constexpr int CANNOT_DROP = 255;
+constexpr uid_t NOBODY = 65534;
+
+// 0 when a process of uid and gid 65534, without groups, can open `path`;
+// else the errno of its attempt (-1 when the child died).
+int OpenAsNobody(const std::string& path) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(NOBODY) != 0 || setuid(NOBODY) != 0) _exit(CANNOT_DROP);
+        const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        _exit(fd >= 0 ? 0 : errno);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A child process that opens `path` with SerialPort (flock and exclusive
+// mode) and holds it until it is killed. Its pid once the port is open, or -1.
+pid_t StartHost(const std::string& path) {
+    int ready[2];
+    if (pipe(ready) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(ready[0]);
+        SerialPort port;
+        const char opened = port.Open(path.c_str(), 115200, 8, StopBits::One, Parity::None) ? 1 : 0;
+        if (write(ready[1], &opened, 1) != 1 || !opened) _exit(1);
+        for (;;) pause();
+    }
+    close(ready[1]);
+    char opened = 0;
+    pollfd p{ready[0], POLLIN, 0};
+    const bool told = pid > 0 && poll(&p, 1, 5000) == 1 && read(ready[0], &opened, 1) == 1;
+    close(ready[0]);
+    if (told && opened) return pid;
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    return -1;
+}
+
+#if defined(__linux__) && defined(TIOCGEXCL)
+bool Exclusive(int fd) {
+    int on = 0;
+    return ioctl(fd, TIOCGEXCL, &on) == 0 && on != 0;
+}
+
+TEST(TtyExclusive, ClearsExclusiveModeOnlyWhileNoFlockHoldsTheTerminal) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const int device = open(ptsname(master), O_RDWR | O_NOCTTY);
+    const int host = open(ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(device, 0);
+    ASSERT_GE(host, 0);
+
+    EXPECT_FALSE(qx480::sim::ClearOrphanedExclusive(device));  // nothing to clear
+    ASSERT_EQ(flock(host, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(ioctl(host, TIOCEXCL), 0);
+    EXPECT_FALSE(qx480::sim::ClearOrphanedExclusive(device));
+    EXPECT_TRUE(Exclusive(device));
+    ASSERT_EQ(flock(host, LOCK_UN), 0);
+    EXPECT_TRUE(qx480::sim::ClearOrphanedExclusive(device));
+    EXPECT_FALSE(Exclusive(device));
+
+    // A lock on another terminal does not count.
+    const int other = open("/dev/ptmx", O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(ioctl(host, TIOCEXCL), 0);
+    EXPECT_TRUE(qx480::sim::ClearOrphanedExclusive(device));
+    EXPECT_FALSE(Exclusive(device));
+    for (int fd : {other, host, device, master}) close(fd);
+}
+#endif
+
+TEST(SimulatedDevice, ClearsTheExclusiveModeAKilledHostLeftBehind) {
+    if (geteuid() != 0) GTEST_SKIP() << "opening the port as another user needs root to drop privileges";
+    SimulatedDevice sim;
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    const std::string path = sim.Path();
+    // The pseudo-terminal's mode would keep uid 65534 out; here only exclusive mode may refuse it.
+    ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+    ASSERT_EQ(OpenAsNobody(path), 0);
+
+    const pid_t host = StartHost(path);
+    ASSERT_GT(host, 0);
+    // Over several of the device's checks a live host keeps its hold.
+    int attempts = 0;
+    int admitted = 0;
+    for (const auto end = Clock::now() + std::chrono::milliseconds(500); Clock::now() < end; ++attempts) {
+        if (OpenAsNobody(path) != EBUSY) ++admitted;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(admitted, 0) << "of " << attempts;
+
+    ASSERT_EQ(kill(host, SIGKILL), 0);
+    ASSERT_EQ(waitpid(host, nullptr, 0), host);
+    const auto killed = Clock::now();
+    int error = OpenAsNobody(path);
+    while (error != 0 && Clock::now() - killed < std::chrono::seconds(5)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        error = OpenAsNobody(path);
+    }
+    EXPECT_EQ(error, 0) << std::strerror(error);
+
+    RawHost next(path);
+    ASSERT_TRUE(next.Write(TEMP_REQUEST));
+    EXPECT_EQ(next.Read(TEMP_ANSWER.size()), TEMP_ANSWER);
+}
+
 // Runs qx480-sim with `args`; its stdout and stderr come through pipes.
 struct Program {
     pid_t pid = -1;
@@ -602,8 +928,12 @@ struct Program {
 };
 
 TEST(SimProgram, BadArgumentsGiveOneLineAndStatus2) {
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"--bogus"}, {"--stray", "x"}, {"--hang-up-after"}, {"--port", "/dev/null", "--link", "/tmp/x"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--bogus"},
+                                                                  {"--stray", "x"},
+                                                                  {"--hang-up-after"},
+                                                                  {"--port", "/dev/null", "--link", "/tmp/x"},
+                                                                  {"--echo", "on"},
+                                                                  {"--foreign-frames", "4097"}}) {
         Program p(args);
         ASSERT_GT(p.pid, 0);
         const std::string err = Program::Drain(p.err);
@@ -613,8 +943,24 @@ TEST(SimProgram, BadArgumentsGiveOneLineAndStatus2) {
         EXPECT_TRUE(Program::Drain(p.out).empty());
     }
     Program help({"--help"});
-    EXPECT_NE(Program::Drain(help.out).find("--hang-up-after"), std::string::npos);
+    const std::string usage = Program::Drain(help.out);
+    for (const char* flag : {"--hang-up-after", "--foreign-frames", "--echo"}) {
+        EXPECT_NE(usage.find(flag), std::string::npos) << flag;
+    }
     EXPECT_EQ(help.Wait(), 0);
+}
+
+TEST(SimProgram, EchoAndForeignFrameFlagsReachTheLine) {
+    Program p({"--echo", "local", "--foreign-frames", "1"});
+    ASSERT_GT(p.pid, 0);
+    std::string path = Program::Drain(p.out, true);
+    ASSERT_FALSE(path.empty());
+    path.pop_back();
+    RawHost host(path);
+    ASSERT_TRUE(host.ok()) << path;
+    ASSERT_TRUE(host.Write(TEMP_REQUEST));
+    const Bytes expected = TEMP_REQUEST + Request(SET_TRIGGER, qx480::option::RESPONSE_OK) + TEMP_ANSWER;
+    EXPECT_EQ(host.Read(expected.size()), expected);
 }
 
 TEST(SimProgram, PrintsThePathServesAndExitsCleanlyOnSigterm) {

@@ -35,6 +35,13 @@ jsonlite::Value Json(const std::string& line) {
     return v;
 }
 
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
 class ToolE2E : public testing::Test {
 protected:
     void SetUp() override {
@@ -125,15 +132,55 @@ TEST_F(ToolE2E, ARefusalNamesThePortAndWhatWasRefusedAndStopsTheRun) {
                        "the device on " + port + " refused the width 10.01 s for channel 8");
 }
 
-TEST_F(ToolE2E, ASilentDeviceIsReportedAsNoValidResponseWithinTheLimit) {
-    qx480::sim::Faults faults;
-    faults.dropEvery = 1;
-    ASSERT_TRUE(sim.SetFaults(faults));
-    ExpectOneErrorLine(Run({"temp", "fire"}), EXIT_DEVICE,
-                       "no valid response from " + port + " within 1000 ms to the temperature query (temp)");
-    ExpectOneErrorLine(Run({"channel", "4", "on"}), EXIT_DEVICE,
-                       "no valid response from " + port + " within 1000 ms to switching channel 4 on (channel 4 on)");
-    EXPECT_EQ(sim.RequestCount(), 2u);
+TEST_F(ToolE2E, EachKindOfFailureIsReportedAsItself) {
+    struct Case {
+        const char* name;
+        qx480::sim::Faults faults;
+        std::vector<std::string> args;
+        std::string line;  // PORT stands for the port
+    };
+    auto faults = [](auto set) {
+        qx480::sim::Faults f;
+        set(f);
+        return f;
+    };
+    const std::vector<Case> cases{
+        {"silent",
+         faults([](auto& f) { f.dropEvery = 1; }),
+         {"temp", "fire"},
+         "no answer from PORT within 1000 ms to the temperature query: is the device on, on this port, at this baud "
+         "rate?"},
+        {"silent",
+         faults([](auto& f) { f.dropEvery = 1; }),
+         {"channel", "4", "on"},
+         "no answer from PORT within 1000 ms to switching channel 4 on: is the device on, on this port, at this baud "
+         "rate?"},
+        {"bad checksum",
+         faults([](auto& f) { f.corruptEvery = 1; }),
+         {"delay", "1", "10ns"},
+         "a corrupted answer from PORT to the delay 10 ns for channel 1: check the baud rate and the cable"},
+        {"short length",
+         faults([](auto& f) { f.shortLength = true; }),
+         {"status"},
+         "a corrupted answer from PORT to the temperature query: check the baud rate and the cable"},
+        {"hang-up",
+         faults([](auto& f) { f.hangUpAfter = 1; }),
+         {"fire", "output", "on"},
+         "PORT failed during switching the output on: was it unplugged?"},
+        {"loopback",
+         faults([](auto& f) { f.echo = qx480::sim::Echo::Loopback; }),
+         {"temp"},
+         "PORT echoes requests back: a loopback plug or a local echo is in the way"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_TRUE(sim.Running() || sim.Start()) << sim.Error();
+        port = sim.Path();
+        ASSERT_TRUE(sim.SetFaults(c.faults));
+        std::string line = c.line;
+        line.replace(line.find("PORT"), 4, port);
+        ExpectOneErrorLine(Run(c.args), EXIT_DEVICE, line);
+        ASSERT_TRUE(sim.SetFaults({}));
+    }
 }
 
 TEST_F(ToolE2E, APortThatCannotBeOpenedIsToldApartFromASilentDevice) {
@@ -235,6 +282,22 @@ TEST_F(ToolE2E, TracePrintsEachFrameSentAndReceivedOnTheErrorStream) {
     EXPECT_EQ(r.out, "temperature 29.59375 C\n");
     EXPECT_EQ(Lines(r.err), (std::vector<std::string>{"-> EB 90 06 00 93 00 00 14 02 CC",
                                                       "<- EB 90 0A 00 93 01 00 00 C0 EC 41 06 04 CC"}));
+}
+
+TEST_F(ToolE2E, TraceMarksWhatTheReceiverDropped) {
+    qx480::sim::Faults faults;
+    faults.foreignFrames = 1;
+    faults.strayBytes = 3;
+    ASSERT_TRUE(sim.SetFaults(faults));
+    const Result r = Run({"--trace", "temp"});
+    ASSERT_EQ(r.status, EXIT_OK) << r.err;
+    const std::vector<std::string> lines = Lines(r.err);
+    ASSERT_EQ(lines.size(), 4u) << r.err;
+    EXPECT_EQ(lines[1].rfind("<- dropped EB 90 ", 0), 0u) << "the frame of another command: " << lines[1];
+    EXPECT_NE(Words(lines[1]).at(6), "93") << "its command code: " << lines[1];
+    EXPECT_EQ(lines[2].rfind("<- dropped ", 0), 0u) << "the stray bytes: " << lines[2];
+    EXPECT_EQ(Words(lines[2]).size(), 5u) << lines[2];
+    EXPECT_EQ(lines[3], "<- EB 90 0A 00 93 01 00 00 C0 EC 41 06 04 CC");
 }
 
 TEST(ToolSimulate, RunsEveryCommandAgainstTheBuiltInDevice) {

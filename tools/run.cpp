@@ -12,8 +12,11 @@ namespace qx480 {
 namespace tool {
 namespace {
 
+// Indexed by QX480FrameDirection.
+constexpr const char* TRACE_MARK[] = {"->", "<-", "<- dropped"};
+
 void Trace(std::ostream& err, QX480FrameDirection direction, const std::uint8_t* frame, std::size_t size) {
-    err << (direction == QX480FrameDirection::Sent ? "->" : "<-") << std::hex << std::uppercase << std::setfill('0');
+    err << TRACE_MARK[static_cast<int>(direction)] << std::hex << std::uppercase << std::setfill('0');
     for (std::size_t i = 0; i < size; ++i) err << ' ' << std::setw(2) << unsigned{frame[i]};
     err << std::dec << std::nouppercase << std::setfill(' ') << "\n";
 }

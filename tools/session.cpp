@@ -19,13 +19,33 @@ const char* TriggerName(QX480TriggerMode mode) {
     }
 }
 
-// A 64-bit count as the two words of a time request, low half first.
-std::vector<std::uint32_t> CountWords(std::uint64_t counts) {
-    return {static_cast<std::uint32_t>(counts), static_cast<std::uint32_t>(counts >> 32)};
-}
-
 std::string RateText(std::uint32_t ticks) {
     return FormatRate(units::WireToFrequency(ticks)) + " (period " + std::to_string(ticks) + " x 4 ns)";
+}
+
+// Why a step failed, with {port}, {what} and {ms} filled in.
+struct FailureLine {
+    QX480Status status;
+    const char* text;
+};
+
+constexpr FailureLine FAILURE_LINES[] = {
+    {QX480Status::NoAnswer,
+     "no answer from {port} within {ms} ms to {what}: is the device on, on this port, at this "
+     "baud rate?"},
+    {QX480Status::CorruptAnswer, "a corrupted answer from {port} to {what}: check the baud rate and the cable"},
+    {QX480Status::PortFailed, "{port} failed during {what}: was it unplugged?"},
+    {QX480Status::Echo, "{port} echoes requests back: a loopback plug or a local echo is in the way"},
+    {QX480Status::Refused, "the device on {port} refused {what}"},
+    {QX480Status::ShortAnswer, "the answer from {port} to {what} is too short to hold what was asked for"},
+    {QX480Status::WriteIncomplete, "{what} could not be written to {port} within {ms} ms"},
+    {QX480Status::NotOpen, "{port} is not open for {what}"},
+    {QX480Status::BadArgument, "the library refused the arguments of {what}"},
+};
+
+void Fill(std::string& text, const std::string& field, const std::string& value) {
+    const std::size_t at = text.find(field);
+    if (at != std::string::npos) text.replace(at, field.size(), value);
 }
 
 }  // namespace
@@ -35,60 +55,41 @@ Session::Session(QX480DDG& device, std::string portLabel, bool json, std::ostrea
 
 bool Session::Run(const Step& step) {
     switch (step.action) {
-        case Action::Delay: return SetTime(step, QX480Command::SET_DELAY, "delay");
-        case Action::Width: return SetTime(step, QX480Command::SET_PULSE_WIDTH, "width");
+        case Action::Delay: return SetTime(step, &QX480DDG::SetDelayCounts, "delay");
+        case Action::Width: return SetTime(step, &QX480DDG::SetPulseWidthCounts, "width");
         case Action::Channel: return SetChannel(step);
         case Action::Output: return SetOutput(step);
         case Action::Trigger: return SetTrigger(step);
         case Action::Rate: return SetRate(step);
-        case Action::Fire: return Fire(step);
-        case Action::Temp: return Temperature(step);
-        case Action::Status: return Status(step);
+        case Action::Fire: return Fire();
+        case Action::Temp: return Temperature();
+        case Action::Status: return Status();
     }
     return false;
 }
 
-// The driver's commands only say true or false; the response itself tells a
-// refusal (a valid frame whose option low byte is not 1) from silence.
-Session::Reply Session::SendWrite(QX480Command cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words) {
-    QX480Frame response;
-    // SendFrameU32 is true exactly when a valid frame came back.
-    if (!m_device.SendFrameU32(CommandCode(cmd), opt, words, &response, QX480DDG::TIMEOUT_MS)) return Reply::Silent;
-    return IsWriteSuccess(response) ? Reply::Accepted : Reply::Refused;
-}
-
-bool Session::Write(const Step& step, QX480Command cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words,
-                    const std::string& what) {
-    switch (SendWrite(cmd, opt, words)) {
-        case Reply::Accepted: return true;
-        case Reply::Refused: m_err << "the device on " << m_port << " refused " << what << "\n"; return false;
-        case Reply::Silent: break;
+std::string DescribeFailure(const QX480Outcome& outcome, const std::string& port, const std::string& what) {
+    for (const FailureLine& line : FAILURE_LINES) {
+        if (line.status != outcome.status) continue;
+        std::string text = line.text;
+        Fill(text, "{port}", port);
+        Fill(text, "{what}", what);
+        Fill(text, "{ms}", std::to_string(QX480DDG::TIMEOUT_MS));
+        return text;
     }
-    return ReportSilence(what, step);
+    return what + " on " + port + ": " + QX480StatusText(outcome.status);
 }
 
-bool Session::ReportSilence(const std::string& what, const Step& step) {
-    m_err << "no valid response from " << m_port << " within " << QX480DDG::TIMEOUT_MS << " ms to " << what << " ("
-          << step.typed << ")\n";
-    return false;
+bool Session::Report(const QX480Outcome& outcome, const std::string& what) {
+    if (!outcome.ok()) m_err << DescribeFailure(outcome, m_port, what) << "\n";
+    return outcome.ok();
 }
 
-bool Session::Query(const Step& step, QX480Command cmd, std::size_t minimumPa, const char* what, QX480Frame& response) {
-    if (!m_device.SendFrame(CommandCode(cmd), option::NONE, nullptr, 0, &response, QX480DDG::TIMEOUT_MS)) {
-        return ReportSilence(std::string("the ") + what + " query", step);
-    }
-    if (response.pa.size() < minimumPa) {
-        m_err << "the " << what << " response from " << m_port << " holds " << response.pa.size()
-              << " bytes, fewer than " << minimumPa << "\n";
-        return false;
-    }
-    return true;
-}
-
-bool Session::SetTime(const Step& step, QX480Command cmd, const char* what) {
+bool Session::SetTime(const Step& step, CountsSetter set, const char* what) {
     const std::string time = FormatTime(step.counts);
-    if (!Write(step, cmd, static_cast<std::uint16_t>(step.channel), CountWords(step.counts),
-               std::string("the ") + what + " " + time + " for channel " + std::to_string(step.channel))) {
+    QX480Outcome outcome;
+    (m_device.*set)(step.channel, step.counts, outcome);
+    if (!Report(outcome, std::string("the ") + what + " " + time + " for channel " + std::to_string(step.channel))) {
         return false;
     }
     if (!m_json) m_out << "channel " << step.channel << " " << what << " " << time << "\n";
@@ -97,48 +98,52 @@ bool Session::SetTime(const Step& step, QX480Command cmd, const char* what) {
 
 bool Session::SetChannel(const Step& step) {
     const std::string state = std::to_string(step.channel) + " " + OnOff(step.on);
-    if (!Write(step, QX480Command::SET_CHANNEL, ChannelOpt(step.channel, step.on), {}, "switching channel " + state)) {
-        return false;
-    }
+    QX480Outcome outcome;
+    m_device.SetOutputChannel(step.channel, step.on, outcome);
+    if (!Report(outcome, "switching channel " + state)) return false;
     if (!m_json) m_out << "channel " << state << "\n";
     return true;
 }
 
 bool Session::SetOutput(const Step& step) {
-    const std::uint16_t opt = step.on ? option::OUTPUT_ENABLE : option::OUTPUT_DISABLE;
-    if (!Write(step, QX480Command::SET_GLOBAL_OUTPUT, opt, {}, std::string("switching the output ") + OnOff(step.on))) {
-        return false;
-    }
+    QX480Outcome outcome;
+    m_device.SetGlobalOutput(step.on, outcome);
+    if (!Report(outcome, std::string("switching the output ") + OnOff(step.on))) return false;
     if (!m_json) m_out << "output " << OnOff(step.on) << "\n";
     return true;
 }
 
 bool Session::SetTrigger(const Step& step) {
     const std::string mode = TriggerName(step.mode);
-    if (!Write(step, QX480Command::SET_TRIGGER, TriggerModeOpt(step.mode), {}, "the " + mode + " trigger")) {
-        return false;
-    }
+    QX480Outcome outcome;
+    m_device.SetTrigger(step.mode, outcome);
+    if (!Report(outcome, "the " + mode + " trigger")) return false;
     if (!m_json) m_out << "trigger " << mode << "\n";
     return true;
 }
 
 bool Session::SetRate(const Step& step) {
     const std::string rate = RateText(step.ticks);
-    if (!Write(step, QX480Command::SET_TRIG_FREQ, option::NONE, {step.ticks}, "the rate " + rate)) return false;
+    QX480Outcome outcome;
+    m_device.SetTriggerPeriod(step.ticks, outcome);
+    if (!Report(outcome, "the rate " + rate)) return false;
     if (!m_json) m_out << "rate " << rate << "\n";
     return true;
 }
 
-bool Session::Fire(const Step& step) {
-    if (!Write(step, QX480Command::SOFTWARE_TRIG, option::NONE, {}, "the software trigger")) return false;
+bool Session::Fire() {
+    QX480Outcome outcome;
+    m_device.SoftwareTrigger(outcome);
+    if (!Report(outcome, "the software trigger")) return false;
     if (!m_json) m_out << "fired\n";
     return true;
 }
 
-bool Session::Temperature(const Step& step) {
-    QX480Frame response;
-    if (!Query(step, QX480Command::READ_TEMP, TEMPERATURE_SIZE, "temperature", response)) return false;
-    const float celsius = response.ReadFloat(0);
+bool Session::Temperature() {
+    float celsius = 0;
+    QX480Outcome outcome;
+    m_device.ReadTemperature(&celsius, outcome);
+    if (!Report(outcome, "the temperature query")) return false;
     if (m_json) {
         PrintTemperatureJson(m_out, m_port, celsius);
     } else {
@@ -147,16 +152,14 @@ bool Session::Temperature(const Step& step) {
     return true;
 }
 
-bool Session::Status(const Step& step) {
-    QX480Frame temperature;
-    QX480Frame timingResponse;
+bool Session::Status() {
+    float celsius = 0;
     TimingBlock block;
-    if (!Query(step, QX480Command::READ_TEMP, TEMPERATURE_SIZE, "temperature", temperature) ||
-        !Query(step, QX480Command::READ_TIMING, timing::BLOCK_SIZE, "timing", timingResponse) ||
-        !timing::Decode(timingResponse, block)) {
-        return false;
-    }
-    const float celsius = temperature.ReadFloat(0);
+    QX480Outcome outcome;
+    m_device.ReadTemperature(&celsius, outcome);
+    if (!Report(outcome, "the temperature query")) return false;
+    m_device.ReadTimingBlock(&block, outcome);
+    if (!Report(outcome, "the timing query")) return false;
     if (m_json) {
         PrintStatusJson(m_out, m_port, celsius, block);
     } else {

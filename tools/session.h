@@ -11,6 +11,10 @@
 namespace qx480 {
 namespace tool {
 
+// The one line that says why `what` (a step: "the delay 10 ns for channel 1")
+// failed on `port`.
+std::string DescribeFailure(const QX480Outcome& outcome, const std::string& port, const std::string& what);
+
 class Session {
 public:
     // `portLabel` names the port in messages; `device` must be open.
@@ -20,23 +24,19 @@ public:
     bool Run(const Step& step);
 
 private:
-    enum class Reply { Accepted, Refused, Silent };
+    // Prints why `what` failed, unless it did not; returns outcome.ok().
+    bool Report(const QX480Outcome& outcome, const std::string& what);
 
-    Reply SendWrite(QX480Command cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words);
-    bool Write(const Step& step, QX480Command cmd, std::uint16_t opt, const std::vector<std::uint32_t>& words,
-               const std::string& what);
-    // Prints the line for a device that gave no valid answer; always false.
-    bool ReportSilence(const std::string& what, const Step& step);
-    bool Query(const Step& step, QX480Command cmd, std::size_t minimumPa, const char* what, QX480Frame& response);
+    using CountsSetter = bool (QX480DDG::*)(int channel, std::uint64_t counts, QX480Outcome& outcome);
 
-    bool SetTime(const Step& step, QX480Command cmd, const char* what);
+    bool SetTime(const Step& step, CountsSetter set, const char* what);
     bool SetChannel(const Step& step);
     bool SetOutput(const Step& step);
     bool SetTrigger(const Step& step);
     bool SetRate(const Step& step);
-    bool Fire(const Step& step);
-    bool Temperature(const Step& step);
-    bool Status(const Step& step);
+    bool Fire();
+    bool Temperature();
+    bool Status();
 
     QX480DDG& m_device;
     const std::string m_port;
