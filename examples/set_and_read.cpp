@@ -4,7 +4,7 @@
 //   qx480_example PORT        (Linux: /dev/ttyUSB0; Windows: COM3, or \\.\COM10 above COM9)
 #include <cstdio>
 
-#include "qx480ddg.h"
+#include <qx480/qx480ddg.h>
 
 namespace {
 

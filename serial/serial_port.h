@@ -4,17 +4,17 @@
 // a read return at once with what has arrived. POSIX: a termios tty opened
 // non-blocking and exclusive; a read waits with poll() for the first byte.
 // Either way each Read and Write is bounded by the limit given with the call.
+//
+// The header defines no macros of its own: on Windows it includes
+// <windows.h> as the host has set it up (WIN32_LEAN_AND_MEAN, NOMINMAX or
+// not), before or after the host's own include.
 #pragma once
+
+#include <cstddef>
 
 #include "qx480_export.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #endif
 
@@ -44,6 +44,10 @@ public:
     bool Open(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity);
     // The same with a UTF-8 name.
     bool Open(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity);
+    // No name: closes the port and returns false.
+    bool Open(std::nullptr_t, int baudRate, int dataBits, StopBits stopBits, Parity parity) {
+        return Open(static_cast<const char*>(nullptr), baudRate, dataBits, stopBits, parity);
+    }
     // Safe to repeat.
     void Close();
     bool IsOpen() const;

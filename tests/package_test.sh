@@ -27,7 +27,7 @@ fail() {
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log" >&2; fail "install failed"; }
 
-for header in frame.h commands.h serial_port.h qx480ddg.h qx480_export.h; do
+for header in frame.h commands.h serial_port.h outcome.h qx480ddg.h qx480_export.h; do
   [ -f "$prefix/include/qx480/$header" ] || fail "include/qx480/$header is not installed"
 done
 [ ! -e "$prefix/include/qx480/frame_receiver.h" ] || fail "the internal frame_receiver.h is installed"
@@ -54,6 +54,8 @@ if command -v pkg-config >/dev/null 2>&1; then
   export PKG_CONFIG_PATH="$(dirname "$pc")"
   pkg-config --validate qx480 || fail "qx480.pc does not validate"
   [ "$(pkg-config --modversion qx480)" = "1.0.0" ] || fail "pkg-config reports version $(pkg-config --modversion qx480)"
+  [ "$(cd "$(pkg-config --variable=includedir qx480)" && pwd -P)" = "$(cd "$prefix/include" && pwd -P)" ] ||
+    fail "qx480.pc names $(pkg-config --variable=includedir qx480) as its include directory, not PREFIX/include"
   libdir=$(pkg-config --variable=libdir qx480)
   # shellcheck disable=SC2046,SC2086
   "$cxx" -std=c++17 $cxxflags $(pkg-config --cflags qx480) "$source/examples/set_and_read.cpp" \
