@@ -1,7 +1,8 @@
 // qx480-soak: drives random commands and queries through the driver against
 // the simulated device, with a random fault switched on for each request,
-// and checks every result against what the fault implies. At the end it
-// checks that no descriptor or heap block leaked and prints a table.
+// and checks every result, its outcome and the device's state against what
+// the fault implies. At the end it checks that no descriptor or heap block
+// leaked and prints a table.
 //
 //   qx480-soak [--calls N] [--seed S]      (defaults: 100000 calls, seed 1)
 #include <cerrno>
@@ -10,8 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "fault_plan.h"
 #include "frame_receiver.h"
@@ -30,10 +33,11 @@ constexpr int EXIT_USAGE = 2;
 // The write limit, the receive limit and one body read that starts just
 // before the receive limit, plus room for a loaded machine.
 constexpr double CALL_BOUND_MS = 2.0 * QX480DDG::TIMEOUT_MS + qx480::detail::BODY_READ_MS + 250;
-// A refusal or a spoiled frame ends the call once the answer is in.
-constexpr double PROMPT_FAILURE_MS = 500;
-// After a failed call, the device's answer may still be on its way: wait
-// this long past its last byte so that the next call's purge catches it.
+// A call whose answer comes within the limit ends this soon after it is in.
+constexpr double PROMPT_END_MS = 500;
+// After a failed call, or a local echo, the device's answer may still be on
+// its way: wait this long past its last byte so that the next call's purge
+// catches it.
 constexpr int SETTLE_MS = 100;
 constexpr long WARM_UP_CALLS = 1000;
 // Heap blocks that may come and go without being a leak (the device's
@@ -47,12 +51,43 @@ struct Settings {
     std::uint64_t seed = 1;
 };
 
+constexpr int STATUS_COUNT = static_cast<int>(QX480Status::Echo) + 1;
+
 struct KindStats {
     long calls = 0;
     long returnedTrue = 0;
     long unexpected = 0;
+    long statuses[STATUS_COUNT] = {};
     double totalMs = 0;
     double worstMs = 0;
+};
+
+// A late-into-next call just made: its command code, and whether its answer
+// is still on its way (the call gave up on it).
+struct LateCall {
+    std::uint8_t cmd = 0;
+    bool answerPending = false;
+};
+
+// The calls right after a late-into-next call.
+struct FollowUpStats {
+    long calls[FAULT_KIND_COUNT] = {};
+    long unexpected = 0;
+    // Late answers that came in during the call and were dropped there.
+    long lateAnswersDropped = 0;
+};
+
+// One call and what it returned.
+struct Call {
+    long index = 0;
+    FaultPlan plan;
+    Operation op;
+    QX480Outcome outcome;
+    bool result = false;
+    double ms = 0;
+    qx480::sim::DeviceState before;
+    // Set when the call before was late into this one.
+    std::optional<LateCall> late;
 };
 
 bool ParseNumber(const char* text, unsigned long long max, unsigned long long& out) {
@@ -85,6 +120,8 @@ double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
+const char* TrueOrFalse(bool value) { return value ? "true" : "false"; }
+
 class Soak {
 public:
     explicit Soak(const Settings& settings) : m_settings(settings), m_planner(settings.seed) {}
@@ -109,15 +146,25 @@ public:
 
 private:
     void OneCall(long index);
-    void Judge(long index, const FaultPlan& plan, const Operation& op, bool result, double ms,
-               const qx480::sim::DeviceState& before);
-    void Report(long index, const FaultPlan& plan, const Operation& op, bool result, const std::string& why);
+    Operation ChooseOperation(const FaultPlan& plan, const std::optional<LateCall>& late);
+    void WatchForLateAnswer(std::uint8_t cmd);
+    void Judge(const Call& call);
+    void Tally(const Call& call);
+    std::string Verdict(const Call& call, const qx480::sim::DeviceState& after) const;
+    void Report(const Call& call, const std::string& why);
+    void PrintNotes() const;
 
     Settings m_settings;
     FaultPlanner m_planner;
     std::unique_ptr<qx480::sim::SimulatedDevice> m_sim;
     QX480DDG m_device;
     KindStats m_stats[FAULT_KIND_COUNT];
+    FollowUpStats m_followUps;
+    std::optional<LateCall> m_lateCall;
+    // Mismatches that a late answer to the same command explains.
+    long m_sameCommandLate = 0;
+    // Writes whose echo read as an acceptance.
+    long m_echoedAcceptances = 0;
     long m_unexpected = 0;
     double m_worstMs = 0;
     Clock::time_point m_start = Clock::now();
@@ -136,59 +183,115 @@ void Soak::Run() {
     atEnd = Measure();
 }
 
-void Soak::OneCall(long index) {
-    const FaultPlan plan = m_planner.Next(static_cast<int>(std::min<long>(index, FAULT_KIND_COUNT)));
+// After a late-into-next call, a command of another code, so that its late
+// answer cannot pass for this call's.
+Operation Soak::ChooseOperation(const FaultPlan& plan, const std::optional<LateCall>& late) {
     const qx480::sim::Limits limits = m_sim->GetLimits();
-    Operation op = plan.kind == FaultKind::Refused ? RandomRefusedOperation(m_planner.Random(), limits)
-                                                   : RandomOperation(m_planner.Random(), limits);
-    if (!m_sim->SetFaults(plan.faults)) {
-        Report(index, plan, op, false, "the simulated device refused the fault settings");
+    const AvoidCommand avoid = late ? AvoidCommand(late->cmd) : std::nullopt;
+    std::mt19937_64& random = m_planner.Random();
+    return plan.kind == FaultKind::Refused ? RandomRefusedOperation(random, limits, avoid)
+                                           : RandomOperation(random, limits, avoid);
+}
+
+void Soak::OneCall(long index) {
+    Call call;
+    call.index = index;
+    call.plan = m_planner.Next();
+    call.late = std::exchange(m_lateCall, std::nullopt);
+    call.op = ChooseOperation(call.plan, call.late);
+    if (!m_sim->SetFaults(call.plan.faults)) {
+        Report(call, "the simulated device refused the fault settings");
         return;
     }
-    const qx480::sim::DeviceState before = m_sim->State();
+    call.before = m_sim->State();
+    if (call.late) WatchForLateAnswer(call.late->cmd);
     const Clock::time_point start = Clock::now();
-    const bool result = Perform(m_device, op);
-    const double ms = MsSince(start);
-    Judge(index, plan, op, result, ms, before);
-    if (!result && plan.answerMs > 0) {
-        std::this_thread::sleep_until(start + std::chrono::milliseconds(plan.answerMs + SETTLE_MS));
+    call.result = Perform(m_device, call.op, call.outcome);
+    call.ms = MsSince(start);
+    if (call.late) m_device.SetFrameObserver({});
+    Judge(call);
+    if (call.plan.kind == FaultKind::LateIntoNext) m_lateCall = LateCall{call.op.Command(), !call.result};
+    if (call.plan.LeavesBytesBehind(call.result)) {
+        std::this_thread::sleep_until(start + std::chrono::milliseconds(call.plan.answerMs + SETTLE_MS));
     }
 }
 
-void Soak::Judge(long index, const FaultPlan& plan, const Operation& op, bool result, double ms,
-                 const qx480::sim::DeviceState& before) {
-    KindStats& k = m_stats[static_cast<int>(plan.kind)];
+// Counts the valid frames of `cmd` that the receiver drops: the late answer.
+void Soak::WatchForLateAnswer(std::uint8_t cmd) {
+    long& dropped = m_followUps.lateAnswersDropped;
+    m_device.SetFrameObserver(
+        [&dropped, cmd](QX480FrameDirection direction, const std::uint8_t* bytes, std::size_t size) {
+            QX480Frame frame{};
+            if (direction == QX480FrameDirection::Dropped &&
+                QX480DDG::ParseFrame(bytes, static_cast<int>(size), frame) && frame.cmd == cmd) {
+                ++dropped;
+            }
+        });
+}
+
+void Soak::Tally(const Call& c) {
+    KindStats& k = m_stats[static_cast<int>(c.plan.kind)];
     ++k.calls;
-    if (result) ++k.returnedTrue;
-    k.totalMs += ms;
-    k.worstMs = std::max(k.worstMs, ms);
-    m_worstMs = std::max(m_worstMs, ms);
-
-    std::string why;
-    const qx480::sim::DeviceState after = m_sim->State();
-    if (result != plan.MustSucceed()) {
-        why = result ? "returned true" : "returned false";
-    } else if (result) {
-        why = CheckApplied(op, before, after);
-    } else if (plan.kind == FaultKind::Drop || plan.kind == FaultKind::Refused) {
-        why = CheckUnchanged(before, after);
-    }
-    if (why.empty() && ms > CALL_BOUND_MS) why = "took " + std::to_string(ms) + " ms";
-    if (why.empty() && plan.FailsAtOnce() && ms > plan.answerMs + PROMPT_FAILURE_MS) {
-        why = "failed only after " + std::to_string(ms) + " ms";
-    }
-    if (!why.empty()) {
-        ++k.unexpected;
-        Report(index, plan, op, result, why);
-    }
+    if (c.result) ++k.returnedTrue;
+    ++k.statuses[static_cast<int>(c.outcome.status)];
+    k.totalMs += c.ms;
+    k.worstMs = std::max(k.worstMs, c.ms);
+    m_worstMs = std::max(m_worstMs, c.ms);
+    if (c.late) ++m_followUps.calls[static_cast<int>(c.plan.kind)];
 }
 
-void Soak::Report(long index, const FaultPlan& plan, const Operation& op, bool result, const std::string& why) {
+StatusSet AllowedStatuses(const Call& c) { return c.plan.Echoes() ? Bit(EchoStatus(c.op)) : c.plan.Statuses(); }
+
+// What the device must hold after the call.
+std::string CheckDevice(const Call& c, const qx480::sim::DeviceState& after) {
+    if (!c.plan.CarriedOut()) return CheckUnchanged(c.before, after);
+    return c.result ? CheckApplied(c.op, c.before, after) : CheckCarriedOut(c.op, c.before, after);
+}
+
+// A mismatch after a late answer to the same command: that answer may have
+// been taken for this call's, and nothing on the line tells them apart.
+bool FollowsLateAnswerToSameCommand(const Call& c) {
+    return c.late && c.late->answerPending && c.late->cmd == c.op.Command();
+}
+
+// Empty when the call did what its fault plan implies, else what is wrong.
+std::string Soak::Verdict(const Call& c, const qx480::sim::DeviceState& after) const {
+    if (c.result != c.outcome.ok()) return std::string("returned ") + TrueOrFalse(c.result) + " against its outcome";
+    if (c.outcome.cmd != c.op.Command()) return "the outcome names command " + std::to_string(c.outcome.cmd);
+    if ((AllowedStatuses(c) & Bit(c.outcome.status)) == 0) return "a status this fault does not allow";
+    std::string why = CheckDevice(c, after);
+    if (why.empty() && !c.result) why = CheckUnread(c.op);
+    if (why.empty() && c.ms > CALL_BOUND_MS) why = "took " + std::to_string(c.ms) + " ms";
+    if (why.empty() && c.plan.EndsOnceAnswered() && c.ms > c.plan.answerMs + PROMPT_END_MS) {
+        why = "ended only after " + std::to_string(c.ms) + " ms";
+    }
+    return why;
+}
+
+void Soak::Judge(const Call& c) {
+    Tally(c);
+    const std::string why = Verdict(c, m_sim->State());
+    if (why.empty()) {
+        if (c.plan.Echoes() && c.result) ++m_echoedAcceptances;
+        return;
+    }
+    if (FollowsLateAnswerToSameCommand(c)) {
+        ++m_sameCommandLate;
+        return;
+    }
+    ++m_stats[static_cast<int>(c.plan.kind)].unexpected;
+    if (c.late) ++m_followUps.unexpected;
+    Report(c, why);
+}
+
+void Soak::Report(const Call& c, const std::string& why) {
     if (++m_unexpected > MAX_REPORTED_FAILURES) return;
-    const qx480::sim::Faults& f = plan.faults;
-    std::printf("UNEXPECTED call %ld: %s with %s (stray %d, pieces %d, gap %d ms, delay %d ms) -> %s: %s\n", index,
-                op.Describe().c_str(), Name(plan.kind), f.strayBytes, f.pieces, f.pieceGapMs, f.answerDelayMs,
-                result ? "true" : "false", why.c_str());
+    const qx480::sim::Faults& f = c.plan.faults;
+    std::printf(
+        "UNEXPECTED call %ld: %s with %s (stray %d, pieces %d, gap %d ms, delay %d ms, foreign %d) -> %s (%s): "
+        "%s\n",
+        c.index, c.op.Describe().c_str(), Name(c.plan.kind), f.strayBytes, f.pieces, f.pieceGapMs, f.answerDelayMs,
+        f.foreignFrames, TrueOrFalse(c.result), QX480StatusText(c.outcome.status), why.c_str());
 }
 
 void PrintRow(const char* kind, long calls, const char* expect, const std::string& returnedTrue,
@@ -209,15 +312,30 @@ void Soak::PrintTable() const {
     double totalMs = 0;
     for (int i = 0; i < FAULT_KIND_COUNT; ++i) {
         const KindStats& k = m_stats[i];
-        FaultPlan plan;
-        plan.kind = static_cast<FaultKind>(i);
-        PrintRow(Name(plan.kind), k.calls, plan.MustSucceed() ? "true" : "false", std::to_string(k.returnedTrue),
+        const auto kind = static_cast<FaultKind>(i);
+        PrintRow(Name(kind), k.calls, ExpectedResult(kind), std::to_string(k.returnedTrue),
                  std::to_string(k.calls - k.returnedTrue), k.unexpected, Mean(k.totalMs, k.calls), k.worstMs);
         calls += k.calls;
         totalMs += k.totalMs;
     }
     PrintRow("all", calls, "", "", "", m_unexpected, Mean(totalMs, calls), m_worstMs);
+    PrintNotes();
     std::printf("bound on any call: %.0f ms; run time %.0f s\n", CALL_BOUND_MS, MsSince(m_start) / 1000);
+}
+
+void Soak::PrintNotes() const {
+    const KindStats& late = m_stats[static_cast<int>(FaultKind::LateIntoNext)];
+    const auto seen = [&late](QX480Status s) { return late.statuses[static_cast<int>(s)]; };
+    std::printf("late into next: %ld true (answer caught in time), %ld no answer, %ld corrupted answer\n",
+                late.returnedTrue, seen(QX480Status::NoAnswer), seen(QX480Status::CorruptAnswer));
+    const FollowUpStats& f = m_followUps;
+    std::printf(
+        "the call after each: %ld refused, %ld dropped, %ld unexpected; %ld late answers came in during it and "
+        "were dropped\n",
+        f.calls[static_cast<int>(FaultKind::Refused)], f.calls[static_cast<int>(FaultKind::Drop)], f.unexpected,
+        f.lateAnswersDropped);
+    std::printf("late answer to the same command: cannot be told apart: %ld\n", m_sameCommandLate);
+    std::printf("write echoed back: cannot be told from an acceptance: %ld\n", m_echoedAcceptances);
 }
 
 bool CheckResources(const Resources& before, const Soak& soak, const Resources& after) {
