@@ -16,8 +16,14 @@ constexpr const char* STATUS_TEXT[] = {
     "refused by the device",
     "an answer too short for the query",
     "the request came back as its answer",
+    "no such port",
+    "the port is in use by another program",
+    "no permission to open the port",
+    "not a serial port",
+    "the port refused the line settings or the baud rate",
+    "the port could not be opened",
 };
-static_assert(sizeof STATUS_TEXT / sizeof STATUS_TEXT[0] == static_cast<std::size_t>(QX480Status::Echo) + 1,
+static_assert(sizeof STATUS_TEXT / sizeof STATUS_TEXT[0] == static_cast<std::size_t>(QX480Status::OpenFailed) + 1,
               "one text per status");
 
 }  // namespace

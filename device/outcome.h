@@ -19,11 +19,18 @@ enum class QX480Status : std::uint8_t {
     Refused,          // the device answered, and the option byte of its answer says no
     ShortAnswer,      // a query's answer carries fewer parameter bytes than the query needs
     Echo,             // a query came back as its own request's bytes: a loopback or a local echo
+    // Why Open failed:
+    PortNotFound,    // no such port
+    PortBusy,        // held by another program
+    PortPermission,  // not allowed to open it
+    NotSerial,       // not a serial port
+    PortSettings,    // the port refused the line settings or the baud rate
+    OpenFailed,      // the system refused the open for another reason
 };
 
 struct QX480Outcome {
     QX480Status status = QX480Status::Accepted;
-    // The request's command code, also when nothing was sent.
+    // The request's command code, also when nothing was sent; 0 for Open.
     std::uint8_t cmd = 0;
 
     bool ok() const { return status == QX480Status::Accepted; }

@@ -101,8 +101,13 @@ public:
     // a rate or line format the driver refuses. A null name closes the device
     // and returns false.
     QX480_EXPORT bool Open(const wchar_t* portName, int baudRate);
+    // The same, with why it failed in `outcome`: BadArgument (a null name,
+    // a rate of 0 or below), PortNotFound, PortBusy, PortPermission,
+    // NotSerial, PortSettings or OpenFailed.
+    QX480_EXPORT bool Open(const wchar_t* portName, int baudRate, QX480Outcome& outcome);
     // The same with a UTF-8 name ("/dev/ttyUSB0", "COM3", "\\.\COM10").
     QX480_EXPORT bool Open(const char* portName, int baudRate);
+    QX480_EXPORT bool Open(const char* portName, int baudRate, QX480Outcome& outcome);
     bool Open(std::nullptr_t, int baudRate) { return Open(static_cast<const char*>(nullptr), baudRate); }
     // Closes the port; safe to repeat.
     QX480_EXPORT void Close();

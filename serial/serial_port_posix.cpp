@@ -187,17 +187,39 @@ void Release(int fd) {
     close(fd);
 }
 
-// The open tty held exclusively, or -1. TIOCEXCL keeps other opens out (root
-// passes it); the lock stops a second holder that takes the lock too.
-int OpenExclusive(const char* path) {
+// Why open() refused a path.
+SerialOpenError OpenErrorOf(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENXIO:
+        case ENODEV: return SerialOpenError::NoSuchPort;
+        case EBUSY: return SerialOpenError::Busy;
+        case EACCES:
+        case EPERM:
+        case EROFS: return SerialOpenError::Permission;
+        case EISDIR: return SerialOpenError::NotSerial;
+        default: return SerialOpenError::Other;
+    }
+}
+
+// The open tty held exclusively, or -1 with the reason in `why`. TIOCEXCL
+// keeps other opens out (root passes it); the lock stops a second holder
+// that takes the lock too.
+int OpenExclusive(const char* path, SerialOpenError& why) {
     const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        why = OpenErrorOf(errno);
+        return -1;
+    }
     // Lock before TIOCEXCL: a refused attempt must not clear the holder's TIOCEXCL on its way out.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        why = WouldBlock(errno) ? SerialOpenError::Busy : SerialOpenError::Other;
         close(fd);
         return -1;
     }
     if (ioctl(fd, TIOCEXCL) != 0) {
+        why = errno == ENOTTY ? SerialOpenError::NotSerial : SerialOpenError::Other;
         Release(fd);
         return -1;
     }
@@ -249,26 +271,38 @@ SerialPort::SerialPort() : m_fd(-1) {}
 
 SerialPort::~SerialPort() { Close(); }
 
-bool SerialPort::Open(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity) {
+bool SerialPort::Open(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
+                      SerialOpenError& why) {
     Close();
+    why = SerialOpenError::BadArgument;
     if (portName == nullptr) return false;
     const std::optional<std::string> path = Utf8Path(portName);
-    return path && Open(path->c_str(), baudRate, dataBits, stopBits, parity);
+    return path && Open(path->c_str(), baudRate, dataBits, stopBits, parity, why);
 }
 
-bool SerialPort::Open(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity) {
+bool SerialPort::Open(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
+                      SerialOpenError& why) {
     Close();
+    why = SerialOpenError::BadArgument;
     const std::optional<tcflag_t> lineFlags = LineFlags(dataBits, stopBits, parity);
     if (portName == nullptr || !lineFlags || baudRate <= 0) return false;
-    const int fd = OpenExclusive(portName);
+    const int fd = OpenExclusive(portName, why);
     if (fd < 0) return false;
+    termios probe{};
+    if (tcgetattr(fd, &probe) != 0) {
+        why = SerialOpenError::NotSerial;
+        Release(fd);
+        return false;
+    }
     if (!Configure(fd, baudRate, *lineFlags)) {
+        why = SerialOpenError::Settings;
         Release(fd);
         return false;
     }
     RaiseDtrAndRts(fd);
     tcflush(fd, TCIOFLUSH);
     m_fd = fd;
+    why = SerialOpenError::None;
     return true;
 }
 

@@ -12,46 +12,70 @@ constexpr DWORD READ_AT_ONCE_INTERVAL = MAXDWORD;
 
 DWORD WaitLimit(int timeoutMs) { return timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs); }
 
+// Why CreateFileW refused a name. A COM port that another program holds is
+// refused with ERROR_ACCESS_DENIED.
+SerialOpenError OpenErrorOf(DWORD error) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_NETPATH: return SerialOpenError::NoSuchPort;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION: return SerialOpenError::Busy;
+        default: return SerialOpenError::Other;
+    }
+}
+
 }  // namespace
 
 SerialPort::SerialPort() : m_hPort(INVALID_HANDLE_VALUE), m_ovRead{}, m_ovWrite{} {}
 
 SerialPort::~SerialPort() { Close(); }
 
-bool SerialPort::Open(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity) {
+bool SerialPort::Open(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
+                      SerialOpenError& why) {
     Close();
-    if (portName == nullptr || !CreateOverlappedEvents()) return false;
+    why = SerialOpenError::BadArgument;
+    if (portName == nullptr || baudRate <= 0) return false;
+    why = SerialOpenError::Other;
+    if (!CreateOverlappedEvents()) return false;
     m_hPort =
         CreateFileW(portName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (m_hPort == INVALID_HANDLE_VALUE) {
+        why = OpenErrorOf(GetLastError());
         DestroyOverlappedEvents();
         return false;
     }
     DCB dcb{};
     dcb.DCBlength = sizeof(dcb);
     if (!GetCommState(m_hPort, &dcb)) {
+        why = SerialOpenError::NotSerial;
         Close();
         return false;
     }
     qx480::detail::ApplyLineSettings(dcb, baudRate, dataBits, stopBits, parity);
     if (!SetCommState(m_hPort, &dcb)) {
+        why = SerialOpenError::Settings;
         Close();
         return false;
     }
     PurgeComm(m_hPort, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     COMMTIMEOUTS timeouts{READ_AT_ONCE_INTERVAL, 0, 0, 0, 0};
     SetCommTimeouts(m_hPort, &timeouts);
+    why = SerialOpenError::None;
     return true;
 }
 
-bool SerialPort::Open(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity) {
+bool SerialPort::Open(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
+                      SerialOpenError& why) {
     Close();
+    why = SerialOpenError::BadArgument;
     if (portName == nullptr) return false;
     const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, portName, -1, nullptr, 0);
     if (length <= 0) return false;
     std::wstring wideName(static_cast<std::size_t>(length), L'\0');
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, portName, -1, &wideName[0], length) != length) return false;
-    return Open(wideName.c_str(), baudRate, dataBits, stopBits, parity);
+    return Open(wideName.c_str(), baudRate, dataBits, stopBits, parity, why);
 }
 
 void SerialPort::Close() {

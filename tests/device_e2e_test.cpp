@@ -300,7 +300,11 @@ TEST_F(DeviceE2E, AQueryThatComesBackAsItsOwnRequestIsAnEcho) {
         block.triggerTicks = 7;
         EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTemperature(&celsius, o); }), QX480Status::Echo);
         EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTimingConfig(1, &c, o); }), QX480Status::Echo);
-        EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTimingBlock(&block, o); }), QX480Status::Echo);
+        // Behind a local echo the real answer follows, and may land after the
+        // next purge: the next call must be of another command.
+        if (mode == qx480::sim::Echo::Loopback) {
+            EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTimingBlock(&block, o); }), QX480Status::Echo);
+        }
         EXPECT_EQ(celsius, 1.0f);
         EXPECT_EQ(c.channel, 42);
         EXPECT_EQ(block.triggerTicks, 7u);

@@ -5,6 +5,8 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #ifdef __APPLE__
@@ -194,6 +196,54 @@ TEST(SerialPosix, FailedOpensLeakNoDescriptor) {
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(CountOpenDescriptors(), before);
 
+    unlink(plainFile.c_str());
+    rmdir(dir);
+}
+
+SerialOpenError OpenError(SerialPort& port, const char* path, int baud = BAUD, int dataBits = 8) {
+    SerialOpenError why = SerialOpenError::Other;
+    const bool opened = port.Open(path, baud, dataBits, StopBits::One, Parity::None, why);
+    EXPECT_EQ(opened, why == SerialOpenError::None) << path;
+    return why;
+}
+
+TEST_F(PtyPair, EachFailedOpenSaysWhy) {
+    char dir[] = "/tmp/qx480-serial-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string plainFile = std::string(dir) + "/not-a-tty";
+    std::FILE* created = std::fopen(plainFile.c_str(), "w");
+    ASSERT_NE(created, nullptr);
+    std::fclose(created);
+
+    SerialPort port;
+    EXPECT_EQ(OpenError(port, nullptr), SerialOpenError::BadArgument);
+    EXPECT_EQ(OpenError(port, m_path.c_str(), 0), SerialOpenError::BadArgument);
+    EXPECT_EQ(OpenError(port, "/dev/qx480-no-such-port"), SerialOpenError::NoSuchPort);
+    EXPECT_EQ(OpenError(port, plainFile.c_str()), SerialOpenError::NotSerial);
+    EXPECT_EQ(OpenError(port, dir), SerialOpenError::NotSerial);
+    EXPECT_EQ(OpenError(port, "/dev/null"), SerialOpenError::NotSerial);
+    EXPECT_EQ(OpenError(port, m_path.c_str(), BAUD, 7), SerialOpenError::Settings) << "a pseudo-terminal runs 8N1";
+    ASSERT_EQ(OpenError(port, m_path.c_str()), SerialOpenError::None);
+    SerialPort second;
+    EXPECT_EQ(OpenError(second, m_path.c_str()), SerialOpenError::Busy);
+
+    // Root opens anything: the refusal is shown by a child without privileges.
+    if (geteuid() == 0) {
+        ASSERT_EQ(chmod(plainFile.c_str(), 0600), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            SerialPort unprivileged;
+            SerialOpenError why = SerialOpenError::None;
+            const bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
+            unprivileged.Open(plainFile.c_str(), BAUD, 8, StopBits::One, Parity::None, why);
+            _exit(dropped ? static_cast<int>(why) : 100);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(SerialOpenError::Permission));
+    }
     unlink(plainFile.c_str());
     rmdir(dir);
 }

@@ -134,6 +134,13 @@ TEST(SerialPortClosed, OpenRefusesNullMissingAndMalformedNames) {
     EXPECT_FALSE(port.Open("\\\\.\\COM\xC3", BAUD, 8, StopBits::One, Parity::None));
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(port.GetHandle(), INVALID_HANDLE_VALUE);
+    SerialOpenError why = SerialOpenError::None;
+    EXPECT_FALSE(port.Open(MISSING_PORT, BAUD, 8, StopBits::One, Parity::None, why));
+    EXPECT_EQ(why, SerialOpenError::NoSuchPort);
+    EXPECT_FALSE(port.Open("\\\\.\\COM\xC3", BAUD, 8, StopBits::One, Parity::None, why));
+    EXPECT_EQ(why, SerialOpenError::BadArgument) << "not UTF-8";
+    EXPECT_FALSE(port.Open(MISSING_PORT, 0, 8, StopBits::One, Parity::None, why));
+    EXPECT_EQ(why, SerialOpenError::BadArgument);
 }
 
 TEST(DcbLineSettings, FlagWordFollowsTheRuleForEveryReportedWord) {
@@ -208,7 +215,9 @@ protected:
 
 TEST_F(EchoPort, OpensWithItsLineSettingsAndReadAtOnceTimeouts) {
     SerialPort port;
-    ASSERT_TRUE(port.Open(m_name.c_str(), BAUD, 8, StopBits::One, Parity::None));
+    SerialOpenError why = SerialOpenError::Other;
+    ASSERT_TRUE(port.Open(m_name.c_str(), BAUD, 8, StopBits::One, Parity::None, why));
+    EXPECT_EQ(why, SerialOpenError::None);
     EXPECT_TRUE(port.IsOpen());
     ASSERT_NE(port.GetHandle(), INVALID_HANDLE_VALUE);
 
