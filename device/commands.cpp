@@ -7,8 +7,6 @@ using qx480::detail::RefuseArgument;
 
 namespace {
 
-bool IsChannel(int channel) { return channel >= 1 && channel <= QX480DDG::CHANNEL_COUNT; }
-
 // A 64-bit count as the two words of a time request, low half first.
 std::vector<std::uint32_t> CountWords(std::uint64_t counts) {
     return {static_cast<std::uint32_t>(counts), static_cast<std::uint32_t>(counts >> 32)};
@@ -26,7 +24,7 @@ bool QX480DDG::SendWrite(QX480Command cmd, std::uint16_t opt, const std::vector<
 }
 
 bool QX480DDG::SendCounts(QX480Command cmd, int channel, std::uint64_t counts, QX480Outcome& outcome) {
-    if (!IsChannel(channel)) return RefuseArgument(outcome, cmd);
+    if (!qx480::IsChannel(channel)) return RefuseArgument(outcome, cmd);
     return SendWrite(cmd, static_cast<std::uint16_t>(channel), CountWords(counts), outcome);
 }
 
@@ -52,7 +50,7 @@ bool QX480DDG::SetTriggerPeriod(std::uint32_t ticks, QX480Outcome& outcome) {
 }
 
 bool QX480DDG::SetOutputChannel(int channel, bool on, QX480Outcome& outcome) {
-    if (!IsChannel(channel)) return RefuseArgument(outcome, QX480Command::SET_CHANNEL);
+    if (!qx480::IsChannel(channel)) return RefuseArgument(outcome, QX480Command::SET_CHANNEL);
     return SendWrite(QX480Command::SET_CHANNEL, ChannelOpt(channel, on), {}, outcome);
 }
 

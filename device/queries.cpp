@@ -39,13 +39,13 @@ bool QX480DDG::ReadTimingBlock(qx480::timing::Block* block, QX480Outcome& outcom
 }
 
 bool QX480DDG::ReadTimingConfig(int channel, QX480TimingConfig* config, QX480Outcome& outcome) {
-    if (config == nullptr || channel < 1 || channel > CHANNEL_COUNT) {
+    if (config == nullptr || !qx480::IsChannel(channel)) {
         return RefuseArgument(outcome, QX480Command::READ_TIMING);
     }
     qx480::timing::Block block;
     if (!ReadTimingBlock(&block, outcome)) return false;
     using qx480::units::WireToTime;
-    const qx480::timing::ChannelCounts& counts = block.channels[static_cast<std::size_t>(channel - 1)];
+    const qx480::timing::ChannelCounts& counts = block.channels[qx480::ChannelIndex(channel)];
     QX480TimingConfig c;
     c.channel = channel;
     c.delayNs = WireToTime(counts.delay);

@@ -18,6 +18,40 @@ std::uint16_t ChannelOpt(int channel, bool on) {
 bool IsWriteSuccess(const QX480Frame& frame) { return frame.valid && (frame.opt & 0xFF) == qx480::option::RESPONSE_OK; }
 
 namespace qx480 {
+
+namespace {
+
+// The first of TRIGGER_MODES that `matches`, or null.
+template <class Match>
+const NamedTriggerMode* FindTriggerMode(Match matches) {
+    for (const NamedTriggerMode& m : TRIGGER_MODES) {
+        if (matches(m)) return &m;
+    }
+    return nullptr;
+}
+
+// Copies the mode found into `mode`; false when none was found.
+bool TakeMode(const NamedTriggerMode* found, QX480TriggerMode& mode) {
+    if (found == nullptr) return false;
+    mode = found->mode;
+    return true;
+}
+
+}  // namespace
+
+const char* TriggerModeName(QX480TriggerMode mode) {
+    const NamedTriggerMode* found = FindTriggerMode([mode](const NamedTriggerMode& m) { return m.mode == mode; });
+    return found != nullptr ? found->name : TriggerModeName(QX480TriggerMode::Internal);
+}
+
+bool TriggerModeByName(const std::string& name, QX480TriggerMode& mode) {
+    return TakeMode(FindTriggerMode([&name](const NamedTriggerMode& m) { return name == m.name; }), mode);
+}
+
+bool TriggerModeFromOpt(std::uint16_t opt, QX480TriggerMode& mode) {
+    return TakeMode(FindTriggerMode([opt](const NamedTriggerMode& m) { return TriggerModeOpt(m.mode) == opt; }), mode);
+}
+
 namespace units {
 
 bool TimeToWire(std::int64_t ns, std::uint64_t& count) {
@@ -38,26 +72,37 @@ bool FrequencyToWire(double hz, std::uint32_t& ticks) {
 }  // namespace units
 
 namespace timing {
+namespace {
+
+// A field's value at `offset` of the response's PA, as its type is laid out on the wire.
+void Load(const QX480Frame& r, int offset, std::uint8_t& value) { value = r.pa[static_cast<std::size_t>(offset)]; }
+void Load(const QX480Frame& r, int offset, std::uint16_t& value) {
+    value = GetU16(&r.pa[static_cast<std::size_t>(offset)]);
+}
+void Load(const QX480Frame& r, int offset, std::uint32_t& value) { value = r.ReadU32(offset); }
+void Load(const QX480Frame& r, int offset, std::uint64_t& value) { value = r.ReadU64(offset); }
+void Load(const QX480Frame& r, int offset, float& value) { value = r.ReadFloat(offset); }
+
+// Writes a field's value at `p` as its type is laid out on the wire.
+void Store(std::uint8_t* p, std::uint8_t value) { *p = value; }
+void Store(std::uint8_t* p, std::uint16_t value) { PutU16(p, value); }
+void Store(std::uint8_t* p, std::uint32_t value) { PutU32(p, value); }
+void Store(std::uint8_t* p, std::uint64_t value) { PutU64(p, value); }
+void Store(std::uint8_t* p, float value) { PutF32(p, value); }
+
+}  // namespace
 
 bool Decode(const QX480Frame& r, Block& block) {
     if (!r.valid || r.pa.size() < static_cast<std::size_t>(BLOCK_SIZE)) return false;
     Block b;
-    for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
-        ChannelCounts& c = b.channels[static_cast<std::size_t>(ch - 1)];
-        c.delay = r.ReadU64(ChannelEntry(DELAY, ch));
-        c.width = r.ReadU64(ChannelEntry(WIDTH, ch));
-        c.time140 = r.ReadU64(ChannelEntry(TIME140, ch));
-        c.time204 = r.ReadU64(ChannelEntry(TIME204, ch));
+    for (const DeviceField& field : DEVICE_FIELDS) {
+        std::visit([&](auto member) { Load(r, field.offset, b.*member); }, field.member);
     }
-    const auto at = [&r](int offset) { return r.pa.data() + offset; };
-    b.triggerTicks = r.ReadU32(TRIGGER_TICKS);
-    b.word128 = GetU16(at(WORD128));
-    b.byte130 = *at(BYTE130);
-    b.byte131 = *at(BYTE131);
-    b.byte136 = *at(BYTE136);
-    b.byte137 = *at(BYTE137);
-    b.word138 = GetU16(at(WORD138));
-    b.float276 = r.ReadFloat(FLOAT276);
+    for (const ChannelField& field : CHANNEL_FIELDS) {
+        for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
+            Load(r, ChannelEntry(field.offset, ch), b.channels[ChannelIndex(ch)].*field.member);
+        }
+    }
     block = b;
     return true;
 }
@@ -65,21 +110,14 @@ bool Decode(const QX480Frame& r, Block& block) {
 std::vector<std::uint8_t> Encode(const Block& block) {
     std::vector<std::uint8_t> bytes(BLOCK_SIZE, 0);
     std::uint8_t* p = bytes.data();
-    for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
-        const ChannelCounts& c = block.channels[static_cast<std::size_t>(ch - 1)];
-        PutU64(p + ChannelEntry(DELAY, ch), c.delay);
-        PutU64(p + ChannelEntry(WIDTH, ch), c.width);
-        PutU64(p + ChannelEntry(TIME140, ch), c.time140);
-        PutU64(p + ChannelEntry(TIME204, ch), c.time204);
+    for (const DeviceField& field : DEVICE_FIELDS) {
+        std::visit([&](auto member) { Store(p + field.offset, block.*member); }, field.member);
     }
-    PutU16(p + WORD128, block.word128);
-    p[BYTE130] = block.byte130;
-    p[BYTE131] = block.byte131;
-    PutU32(p + TRIGGER_TICKS, block.triggerTicks);
-    p[BYTE136] = block.byte136;
-    p[BYTE137] = block.byte137;
-    PutU16(p + WORD138, block.word138);
-    PutF32(p + FLOAT276, block.float276);
+    for (const ChannelField& field : CHANNEL_FIELDS) {
+        for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
+            Store(p + ChannelEntry(field.offset, ch), block.channels[ChannelIndex(ch)].*field.member);
+        }
+    }
     return bytes;
 }
 

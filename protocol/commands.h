@@ -3,7 +3,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <variant>
 #include <vector>
 
 #include "frame.h"
@@ -39,6 +42,37 @@ namespace qx480 {
 
 // Channels are numbered 1 to CHANNEL_COUNT, on the wire as at the interface.
 constexpr int CHANNEL_COUNT = 8;
+
+// True for a channel number the device has: 1 to CHANNEL_COUNT.
+constexpr bool IsChannel(int channel) { return channel >= 1 && channel <= CHANNEL_COUNT; }
+
+// Where channel `channel` (IsChannel) sits in a per-channel array: channel n at n - 1.
+constexpr std::size_t ChannelIndex(int channel) { return static_cast<std::size_t>(channel - 1); }
+
+// A trigger mode and the word people call it by.
+struct NamedTriggerMode {
+    QX480TriggerMode mode;
+    const char* name;
+};
+
+// Every trigger mode, in the enumeration's order.
+constexpr NamedTriggerMode TRIGGER_MODES[] = {
+    {QX480TriggerMode::Internal, "internal"},
+    {QX480TriggerMode::External, "external"},
+    {QX480TriggerMode::Software, "software"},
+};
+
+// The name of `mode`; "internal" for a value outside the enumeration, which
+// TriggerModeOpt sends as internal.
+QX480_EXPORT const char* TriggerModeName(QX480TriggerMode mode);
+
+// The mode called `name` (exactly, lower case). False, `mode` untouched, for
+// any other word.
+QX480_EXPORT bool TriggerModeByName(const std::string& name, QX480TriggerMode& mode);
+
+// The mode whose SET_TRIGGER option word is `opt`. False, `mode` untouched,
+// for a word that TriggerModeOpt gives for no mode.
+QX480_EXPORT bool TriggerModeFromOpt(std::uint16_t opt, QX480TriggerMode& mode);
 
 constexpr std::uint8_t CommandCode(QX480Command c) { return static_cast<std::uint8_t>(c); }
 
@@ -121,6 +155,44 @@ struct Block {
     std::uint8_t byte137 = 0;
     std::uint16_t word138 = 0;
     float float276 = 0.0f;
+};
+
+// Where a device-wide field lives in Block; the member's type gives the
+// field's type and size on the wire: u8, u16, u32 or f32.
+using DeviceMember =
+    std::variant<std::uint8_t Block::*, std::uint16_t Block::*, std::uint32_t Block::*, float Block::*>;
+
+// A device-wide field: one value at `offset`.
+struct DeviceField {
+    const char* name;     // as the reports and the simulated device's flags call it
+    int offset;           // in the block
+    DeviceMember member;  // where Block holds it
+    bool setByCommand;    // a write command sets it; otherwise only the device does
+};
+
+// A per-channel field: one u64 of 10 ps counts per channel, channel n's at
+// ChannelEntry(offset, n).
+struct ChannelField {
+    const char* name;                      // as the reports and the simulated device's flags call it
+    int offset;                            // of channel 1's entry
+    std::uint64_t ChannelCounts::*member;  // where each channel's ChannelCounts holds it
+    bool setByCommand;                     // a write command sets it; otherwise only the device does
+};
+
+// Every device-wide field the block interprets, in offset order.
+inline constexpr DeviceField DEVICE_FIELDS[] = {
+    {"word128", WORD128, &Block::word128, false}, {"byte130", BYTE130, &Block::byte130, false},
+    {"byte131", BYTE131, &Block::byte131, false}, {"triggerTicks", TRIGGER_TICKS, &Block::triggerTicks, true},
+    {"byte136", BYTE136, &Block::byte136, false}, {"byte137", BYTE137, &Block::byte137, false},
+    {"word138", WORD138, &Block::word138, false}, {"float276", FLOAT276, &Block::float276, false},
+};
+
+// Every per-channel field of the block, in offset order.
+inline constexpr ChannelField CHANNEL_FIELDS[] = {
+    {"delay", DELAY, &ChannelCounts::delay, true},
+    {"width", WIDTH, &ChannelCounts::width, true},
+    {"time140", TIME140, &ChannelCounts::time140, false},
+    {"time204", TIME204, &ChannelCounts::time204, false},
 };
 
 // Decodes the block at the start of a READ_TIMING response; bytes beyond it

@@ -2,8 +2,9 @@
 // until SIGINT or SIGTERM.
 #include <signal.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,15 +12,17 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "simulated_device.h"
 
 namespace {
 
-using qx480::CHANNEL_COUNT;
 using qx480::sim::Echo;
 using qx480::sim::Options;
+namespace timing = qx480::timing;
 
 constexpr int EXIT_USAGE = 2;
 constexpr long SIGNAL_POLL_NS = 200 * 1000 * 1000;
@@ -30,12 +33,14 @@ struct Config {
     bool help = false;
 };
 
-// One command-line flag. `arg` is null for a flag without a value.
+using Setter = std::function<std::string(const std::string&)>;
+
+// One command-line flag.
 struct Flag {
-    const char* name;
-    const char* arg;
-    const char* help;
-    std::function<std::string(const std::string&)> set;  // what a good value looks like, or "" once set
+    std::string name;
+    std::string arg;  // what the value stands for; empty for a flag without a value
+    std::string help;
+    Setter set;  // what a good value looks like, or "" once set
 };
 
 // A whole decimal number from 0 to `max`, nothing else.
@@ -58,8 +63,6 @@ bool ParseFloat(const std::string& text, float& out) {
     return true;
 }
 
-using Setter = std::function<std::string(const std::string&)>;
-
 template <class T>
 Setter Unsigned(T& target, unsigned long long max = std::numeric_limits<T>::max()) {
     return [&target, max](const std::string& text) -> std::string {
@@ -75,9 +78,10 @@ Setter Float(float& target) {
         [&target](const std::string& text) -> std::string { return ParseFloat(text, target) ? "" : "a finite number"; };
 }
 
-// One count for every channel, or eight counts separated by commas.
-Setter Counts(std::array<std::uint64_t, CHANNEL_COUNT>& target) {
-    return [&target](const std::string& text) -> std::string {
+// One count for every channel, or eight counts separated by commas, into
+// that member of each channel's entry.
+Setter Counts(timing::Block& block, std::uint64_t timing::ChannelCounts::*member) {
+    return [&block, member](const std::string& text) -> std::string {
         const char* expected = "one count or eight comma-separated counts";
         std::vector<std::uint64_t> values;
         std::size_t from = 0;
@@ -89,8 +93,10 @@ Setter Counts(std::array<std::uint64_t, CHANNEL_COUNT>& target) {
             if (comma == std::string::npos) break;
             from = comma + 1;
         }
-        if (values.size() != 1 && values.size() != target.size()) return expected;
-        for (std::size_t i = 0; i < target.size(); ++i) target[i] = values[values.size() == 1 ? 0 : i];
+        if (values.size() != 1 && values.size() != block.channels.size()) return expected;
+        for (std::size_t i = 0; i < block.channels.size(); ++i) {
+            block.channels[i].*member = values[values.size() == 1 ? 0 : i];
+        }
         return "";
     };
 }
@@ -126,34 +132,88 @@ Setter Set(bool& target) {
     };
 }
 
+// " (value)": a default as the help shows it, the shortest text that reads back the same.
+template <class T>
+std::string Default(T value) {
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return " (" + std::string(text, end) + ")";
+}
+
+// How the help calls a device-wide integer of `size` bytes.
+const char* IntegerNoun(std::size_t size) { return size == 1 ? "byte" : size == 2 ? "word" : "double word"; }
+
+std::string BlockFieldHelp(const char* noun, int offset) {
+    return std::string("timing block ") + noun + " at " + std::to_string(offset);
+}
+
+// The flag for one device-wide field of `block`, by the field's type.
+struct DeviceFieldFlag {
+    timing::Block& block;
+    const timing::DeviceField& field;
+
+    template <class T>
+    Flag operator()(T timing::Block::*member) const {
+        return Make("N", IntegerNoun(sizeof(T)), Unsigned(block.*member));
+    }
+    Flag operator()(float timing::Block::*member) const { return Make("VALUE", "single", Float(block.*member)); }
+
+    Flag Make(const char* arg, const char* noun, Setter set) const {
+        return {std::string("--") + field.name, arg, BlockFieldHelp(noun, field.offset), std::move(set)};
+    }
+};
+
+// A flag for each field of the block that no command sets, in the block's
+// order; the first per-channel one explains how its value is written.
+std::vector<Flag> BlockFieldFlags(timing::Block& block) {
+    std::vector<std::pair<int, Flag>> flags;
+    for (const timing::DeviceField& field : timing::DEVICE_FIELDS) {
+        if (field.setByCommand) continue;
+        flags.push_back({field.offset, std::visit(DeviceFieldFlag{block, field}, field.member)});
+    }
+    std::string firstPerChannel;
+    for (const timing::ChannelField& field : timing::CHANNEL_FIELDS) {
+        if (field.setByCommand) continue;
+        const std::string name = std::string("--") + field.name;
+        const std::string form =
+            firstPerChannel.empty() ? ": one for all channels or eight, comma-separated" : ", as " + firstPerChannel;
+        if (firstPerChannel.empty()) firstPerChannel = name;
+        flags.push_back({field.offset,
+                         {name, "COUNTS", BlockFieldHelp("times", field.offset) + form, Counts(block, field.member)}});
+    }
+    std::stable_sort(flags.begin(), flags.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<Flag> ordered;
+    for (auto& flag : flags) ordered.push_back(std::move(flag.second));
+    return ordered;
+}
+
 std::vector<Flag> Flags(Config& c) {
+    const Options defaults;
     auto& s = c.options.state;
     auto& l = c.options.limits;
     auto& f = c.options.faults;
     constexpr unsigned long long INT_LIMIT = std::numeric_limits<int>::max();
-    return {
+    std::vector<Flag> flags{
         {"--port", "PATH", "serve this existing terminal instead of a new pseudo-terminal", Text(c.port)},
         {"--link", "PATH", "also make a symlink PATH to the new pseudo-terminal", Text(c.options.linkPath)},
-        {"--trace", nullptr, "print each frame received and sent, in hex, on standard error", Set(c.options.trace)},
-        {"--temp", "CELSIUS", "the temperature READ_TEMP reports (29.59375)", Float(s.temperature)},
-        {"--temp-drift", nullptr, "let the temperature wander within 1 degree", Set(c.options.temperatureDrift)},
-        {"--max-delay", "COUNTS", "longest delay accepted, in 10 ps counts (1000000000000)",
+        {"--trace", "", "print each frame received and sent, in hex, on standard error", Set(c.options.trace)},
+        {"--temp", "CELSIUS", "the temperature READ_TEMP reports" + Default(defaults.state.temperature),
+         Float(s.temperature)},
+        {"--temp-drift", "", "let the temperature wander within 1 degree", Set(c.options.temperatureDrift)},
+        {"--max-delay", "COUNTS", "longest delay accepted, in 10 ps counts" + Default(defaults.limits.maxDelayCounts),
          Unsigned(l.maxDelayCounts)},
-        {"--max-width", "COUNTS", "longest pulse width accepted, in 10 ps counts (1000000000000)",
+        {"--max-width", "COUNTS",
+         "longest pulse width accepted, in 10 ps counts" + Default(defaults.limits.maxWidthCounts),
          Unsigned(l.maxWidthCounts)},
-        {"--min-period", "TICKS", "shortest trigger period accepted, in 4 ns ticks (25)", Unsigned(l.minTriggerTicks)},
-        {"--max-period", "TICKS", "longest trigger period accepted, in 4 ns ticks (4294967295)",
+        {"--min-period", "TICKS",
+         "shortest trigger period accepted, in 4 ns ticks" + Default(defaults.limits.minTriggerTicks),
+         Unsigned(l.minTriggerTicks)},
+        {"--max-period", "TICKS",
+         "longest trigger period accepted, in 4 ns ticks" + Default(defaults.limits.maxTriggerTicks),
          Unsigned(l.maxTriggerTicks)},
-        {"--word128", "N", "timing block word at 128", Unsigned(s.word128)},
-        {"--byte130", "N", "timing block byte at 130", Unsigned(s.byte130)},
-        {"--byte131", "N", "timing block byte at 131", Unsigned(s.byte131)},
-        {"--byte136", "N", "timing block byte at 136", Unsigned(s.byte136)},
-        {"--byte137", "N", "timing block byte at 137", Unsigned(s.byte137)},
-        {"--word138", "N", "timing block word at 138", Unsigned(s.word138)},
-        {"--time140", "COUNTS", "timing block times at 140: one for all channels or eight, comma-separated",
-         Counts(s.time140)},
-        {"--time204", "COUNTS", "timing block times at 204, as --time140", Counts(s.time204)},
-        {"--float276", "VALUE", "timing block single at 276", Float(s.float276)},
+    };
+    for (Flag& flag : BlockFieldFlags(s.block)) flags.push_back(std::move(flag));
+    const std::vector<Flag> faultFlags{
         {"--stray", "N", "send N junk bytes before each response", Unsigned(f.strayBytes, qx480::sim::MAX_STRAY_BYTES)},
         {"--pieces", "N", "cut each response into N pieces", Unsigned(f.pieces, INT_LIMIT)},
         {"--piece-gap", "MS", "pause between the pieces", Unsigned(f.pieceGapMs, INT_LIMIT)},
@@ -161,14 +221,16 @@ std::vector<Flag> Flags(Config& c) {
         {"--drop-every", "N", "leave every Nth request unanswered (and not carried out)",
          Unsigned(f.dropEvery, INT_LIMIT)},
         {"--corrupt-every", "N", "spoil the checksum of every Nth response", Unsigned(f.corruptEvery, INT_LIMIT)},
-        {"--short-length", nullptr, "send every response with a length field below 6", Set(f.shortLength)},
+        {"--short-length", "", "send every response with a length field below 6", Set(f.shortLength)},
         {"--hang-up-after", "N", "close the line after the Nth request", Unsigned(f.hangUpAfter, INT_LIMIT)},
         {"--foreign-frames", "N", "send N answers to other commands (late answers) before each response",
          Unsigned(f.foreignFrames, qx480::sim::MAX_FOREIGN_FRAMES)},
         {"--echo", "MODE", "off, loopback (all bytes come back, nothing answers) or local (requests come back first)",
          EchoMode(f.echo)},
-        {"--help", nullptr, "print this help and exit", Set(c.help)},
+        {"--help", "", "print this help and exit", Set(c.help)},
     };
+    flags.insert(flags.end(), faultFlags.begin(), faultFlags.end());
+    return flags;
 }
 
 void PrintUsage(const std::vector<Flag>& flags) {
@@ -177,8 +239,8 @@ void PrintUsage(const std::vector<Flag>& flags) {
         "Simulates a QX480DDG on a new pseudo-terminal and prints the path a host opens;\n"
         "runs until SIGINT or SIGTERM. Defaults in parentheses.\n\n");
     for (const Flag& flag : flags) {
-        const std::string lhs = std::string(flag.name) + (flag.arg ? std::string(" ") + flag.arg : "");
-        std::printf("  %-22s %s\n", lhs.c_str(), flag.help);
+        const std::string lhs = flag.name + (flag.arg.empty() ? "" : " " + flag.arg);
+        std::printf("  %-22s %s\n", lhs.c_str(), flag.help.c_str());
     }
 }
 
@@ -207,11 +269,11 @@ bool Parse(int argc, char** argv, Config& config, std::string& error) {
                 name.compare(0, 1, "-") == 0 ? "unknown option '" + name + "'" : "unexpected argument '" + name + "'";
             return false;
         }
-        if (!flag->arg && inlineValue) {
+        if (flag->arg.empty() && inlineValue) {
             error = name + " takes no value";
             return false;
         }
-        if (flag->arg && !inlineValue) {
+        if (!flag->arg.empty() && !inlineValue) {
             if (i + 1 >= argc) {
                 error = name + " needs a value (" + flag->arg + ")";
                 return false;

@@ -1,6 +1,7 @@
 #include "responder.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 #include "commands.h"
@@ -17,23 +18,12 @@ constexpr std::uint8_t JUNK[] = {0x55, 0xCC, 0x90, 0xEB, 0x00};
 constexpr float DRIFT_STEP = 1.0f / 32;
 constexpr float DRIFT_RANGE = 1.0f;
 
-// The device's command set, in the order the foreign frames go round it.
-constexpr QX480Command COMMANDS[] = {
-    QX480Command::SET_TRIGGER,       QX480Command::SET_TRIG_FREQ, QX480Command::SET_CHANNEL,
-    QX480Command::SET_GLOBAL_OUTPUT, QX480Command::SET_DELAY,     QX480Command::SET_PULSE_WIDTH,
-    QX480Command::SOFTWARE_TRIG,     QX480Command::READ_TEMP,     QX480Command::READ_TIMING,
-};
-
 // Request PA sizes: a 64-bit time and a 32-bit trigger period.
 constexpr std::size_t TIME_PA_SIZE = 8;
 constexpr std::size_t TICKS_PA_SIZE = 4;
 
 // True when `period` is positive and the count n is a multiple of it.
 bool IsEvery(std::uint64_t n, int period) { return period > 0 && n % static_cast<std::uint64_t>(period) == 0; }
-
-bool IsChannel(int channel) { return channel >= 1 && channel <= CHANNEL_COUNT; }
-
-std::size_t Index(int channel) { return static_cast<std::size_t>(channel - 1); }
 
 std::vector<std::uint8_t> Frame(std::uint8_t cmd, std::uint16_t opt, const std::vector<std::uint8_t>& pa = {}) {
     std::vector<std::uint8_t> out;
@@ -47,8 +37,106 @@ std::vector<std::uint8_t> TemperatureFrame(float celsius) {
     return Frame(CommandCode(QX480Command::READ_TEMP), option::TEMP_RESPONSE, pa);
 }
 
-std::vector<std::uint8_t> TimingFrame(const DeviceState& state) {
-    return Frame(CommandCode(QX480Command::READ_TIMING), option::TIMING_RESPONSE, TimingBlock(state));
+// SET_CHANNEL's option word: the on/off byte and the channel.
+int SwitchedOn(const QX480Frame& r) { return r.opt & 0xFF; }
+int SwitchedChannel(const QX480Frame& r) { return r.opt >> 8; }
+
+bool KnownTriggerMode(const QX480Frame& r, const Limits&) {
+    QX480TriggerMode mode;
+    return TriggerModeFromOpt(r.opt, mode);
+}
+
+void SetTriggerMode(const QX480Frame& r, DeviceState& s) { s.triggerOpt = r.opt; }
+
+bool PeriodWithinLimits(const QX480Frame& r, const Limits& limits) {
+    const std::uint32_t ticks = r.ReadU32(0);
+    return ticks >= limits.minTriggerTicks && ticks <= limits.maxTriggerTicks;
+}
+
+void SetPeriod(const QX480Frame& r, DeviceState& s) { s.block.triggerTicks = r.ReadU32(0); }
+
+bool KnownChannelSwitch(const QX480Frame& r, const Limits&) {
+    return IsChannel(SwitchedChannel(r)) && (SwitchedOn(r) == 0 || SwitchedOn(r) == 1);
+}
+
+void SwitchChannel(const QX480Frame& r, DeviceState& s) {
+    s.channelOn[ChannelIndex(SwitchedChannel(r))] = SwitchedOn(r) == 1;
+}
+
+bool KnownOutputSwitch(const QX480Frame& r, const Limits&) {
+    return r.opt == option::OUTPUT_ENABLE || r.opt == option::OUTPUT_DISABLE;
+}
+
+void SwitchOutput(const QX480Frame& r, DeviceState& s) { s.globalOutput = r.opt == option::OUTPUT_ENABLE; }
+
+// A time request: the option word is the channel, the PA the time.
+template <std::uint64_t Limits::*Longest>
+bool TimeWithinLimit(const QX480Frame& r, const Limits& limits) {
+    return IsChannel(r.opt) && r.ReadU64(0) <= limits.*Longest;
+}
+
+template <std::uint64_t timing::ChannelCounts::*Time>
+void SetChannelTime(const QX480Frame& r, DeviceState& s) {
+    s.block.channels[ChannelIndex(r.opt)].*Time = r.ReadU64(0);
+}
+
+bool AnyRequest(const QX480Frame&, const Limits&) { return true; }
+
+void CountTrigger(const QX480Frame&, DeviceState& s) { ++s.softwareTriggers; }
+
+// A write command: the PA size its request carries, whether the device
+// takes it within the limits, and what it then changes.
+struct WriteRule {
+    QX480Command command;
+    std::size_t paSize;
+    bool (*accepts)(const QX480Frame& request, const Limits& limits);
+    void (*apply)(const QX480Frame& request, DeviceState& state);
+};
+
+constexpr WriteRule WRITES[] = {
+    {QX480Command::SET_TRIGGER, 0, KnownTriggerMode, SetTriggerMode},
+    {QX480Command::SET_TRIG_FREQ, TICKS_PA_SIZE, PeriodWithinLimits, SetPeriod},
+    {QX480Command::SET_CHANNEL, 0, KnownChannelSwitch, SwitchChannel},
+    {QX480Command::SET_GLOBAL_OUTPUT, 0, KnownOutputSwitch, SwitchOutput},
+    {QX480Command::SET_DELAY, TIME_PA_SIZE, TimeWithinLimit<&Limits::maxDelayCounts>,
+     SetChannelTime<&timing::ChannelCounts::delay>},
+    {QX480Command::SET_PULSE_WIDTH, TIME_PA_SIZE, TimeWithinLimit<&Limits::maxWidthCounts>,
+     SetChannelTime<&timing::ChannelCounts::width>},
+    {QX480Command::SOFTWARE_TRIG, 0, AnyRequest, CountTrigger},
+};
+
+std::vector<std::uint8_t> TemperatureAnswer(const DeviceState& s) { return TemperatureFrame(s.temperature); }
+
+std::vector<std::uint8_t> TimingAnswer(const DeviceState& s) {
+    return Frame(CommandCode(QX480Command::READ_TIMING), option::TIMING_RESPONSE, timing::Encode(s.block));
+}
+
+// A query: its request carries no PA; the answer reports the state.
+struct ReadRule {
+    QX480Command command;
+    std::vector<std::uint8_t> (*answer)(const DeviceState& state);  // changes nothing
+    bool drifts;  // with temperature drift on, the reading moves before each answer
+};
+
+constexpr ReadRule READS[] = {
+    {QX480Command::READ_TEMP, TemperatureAnswer, true},
+    {QX480Command::READ_TIMING, TimingAnswer, false},
+};
+
+// The rule for command code `cmd`, or null.
+template <class Rule, std::size_t N>
+const Rule* FindRule(const Rule (&rules)[N], std::uint8_t cmd) {
+    for (const Rule& rule : rules) {
+        if (CommandCode(rule.command) == cmd) return &rule;
+    }
+    return nullptr;
+}
+
+// The device's command set as the foreign frames go round it, the writes
+// then the reads: the command at `turn`, counting round and round.
+std::uint8_t CommandAt(std::size_t turn) {
+    const std::size_t i = turn % (std::size(WRITES) + std::size(READS));
+    return CommandCode(i < std::size(WRITES) ? WRITES[i].command : READS[i - std::size(WRITES)].command);
 }
 
 // What a loopback line sends back: all of it, at once.
@@ -82,21 +170,20 @@ bool Valid(const Limits& limits) { return limits.minTriggerTicks <= limits.maxTr
 
 bool Valid(const Options& options) { return Valid(options.faults) && Valid(options.limits); }
 
-std::vector<std::uint8_t> TimingBlock(const DeviceState& s) {
+timing::Block PowerOnBlock() {
     timing::Block block;
-    for (std::size_t i = 0; i < block.channels.size(); ++i) {
-        block.channels[i] = {s.delay[i], s.width[i], s.time140[i], s.time204[i]};
-    }
-    block.triggerTicks = s.triggerTicks;
-    block.word128 = s.word128;
-    block.byte130 = s.byte130;
-    block.byte131 = s.byte131;
-    block.byte136 = s.byte136;
-    block.byte137 = s.byte137;
-    block.word138 = s.word138;
-    block.float276 = s.float276;
-    return timing::Encode(block);
+    block.triggerTicks = DEFAULT_TRIGGER_TICKS;
+    return block;
 }
+
+bool operator==(const DeviceState& a, const DeviceState& b) {
+    return timing::Encode(a.block) == timing::Encode(b.block) && a.channelOn == b.channelOn &&
+           a.globalOutput == b.globalOutput && a.triggerOpt == b.triggerOpt &&
+           a.softwareTriggers == b.softwareTriggers &&
+           std::memcmp(&a.temperature, &b.temperature, sizeof a.temperature) == 0;
+}
+
+bool operator!=(const DeviceState& a, const DeviceState& b) { return !(a == b); }
 
 Responder::Responder(const Options& options)
     : m_state(options.state),
@@ -192,13 +279,11 @@ Reply Responder::Handle(const std::uint8_t* frame, std::size_t size, const QX480
 }
 
 std::vector<std::uint8_t> Responder::Answer(const QX480Frame& request) {
-    const auto cmd = static_cast<QX480Command>(request.cmd);
-    if (cmd != QX480Command::READ_TEMP && cmd != QX480Command::READ_TIMING) {
-        return Frame(request.cmd, WriteCommand(request));
-    }
+    const ReadRule* read = FindRule(READS, request.cmd);
+    if (read == nullptr) return Frame(request.cmd, WriteCommand(request));
     if (!request.pa.empty()) return Frame(request.cmd, option::RESPONSE_REFUSED);
-    if (cmd == QX480Command::READ_TIMING) return TimingFrame(m_state);
-    return TemperatureFrame(ReadTemperature());
+    if (read->drifts) DriftTemperature();
+    return read->answer(m_state);
 }
 
 std::vector<std::uint8_t> Responder::ForeignFrames(std::uint8_t requestCmd) {
@@ -206,7 +291,7 @@ std::vector<std::uint8_t> Responder::ForeignFrames(std::uint8_t requestCmd) {
     for (int i = 0; i < m_faults.foreignFrames; ++i) {
         std::uint8_t cmd;
         do {
-            cmd = CommandCode(COMMANDS[m_foreignTurn++ % std::size(COMMANDS)]);
+            cmd = CommandAt(m_foreignTurn++);
         } while (cmd == requestCmd);
         const std::vector<std::uint8_t> frame = StaleAnswer(cmd);
         frames.insert(frames.end(), frame.begin(), frame.end());
@@ -216,64 +301,28 @@ std::vector<std::uint8_t> Responder::ForeignFrames(std::uint8_t requestCmd) {
 
 // An answer to an earlier request of `cmd`, as the device would have sent it; changes nothing.
 std::vector<std::uint8_t> Responder::StaleAnswer(std::uint8_t cmd) const {
-    if (cmd == CommandCode(QX480Command::READ_TEMP)) return TemperatureFrame(m_state.temperature);
-    if (cmd == CommandCode(QX480Command::READ_TIMING)) return TimingFrame(m_state);
-    return Frame(cmd, option::RESPONSE_OK);
+    const ReadRule* read = FindRule(READS, cmd);
+    return read != nullptr ? read->answer(m_state) : Frame(cmd, option::RESPONSE_OK);
 }
 
 // Carries out a write command; returns the response option: accepted or refused.
 std::uint8_t Responder::WriteCommand(const QX480Frame& r) {
-    const std::size_t paSize = r.pa.size();
-    const int optLow = r.opt & 0xFF;
-    const int optHigh = r.opt >> 8;
-    bool ok = false;
-    switch (static_cast<QX480Command>(r.cmd)) {
-        case QX480Command::SET_TRIGGER:
-            ok = paSize == 0 && (r.opt == TriggerModeOpt(QX480TriggerMode::Internal) ||
-                                 r.opt == TriggerModeOpt(QX480TriggerMode::External) ||
-                                 r.opt == TriggerModeOpt(QX480TriggerMode::Software));
-            if (ok) m_state.triggerOpt = r.opt;
-            break;
-        case QX480Command::SET_TRIG_FREQ:
-            ok = paSize == TICKS_PA_SIZE && r.ReadU32(0) >= m_limits.minTriggerTicks &&
-                 r.ReadU32(0) <= m_limits.maxTriggerTicks;
-            if (ok) m_state.triggerTicks = r.ReadU32(0);
-            break;
-        case QX480Command::SET_CHANNEL:
-            ok = paSize == 0 && IsChannel(optHigh) && (optLow == 0 || optLow == 1);
-            if (ok) m_state.channelOn[Index(optHigh)] = optLow == 1;
-            break;
-        case QX480Command::SET_GLOBAL_OUTPUT:
-            ok = paSize == 0 && (r.opt == option::OUTPUT_ENABLE || r.opt == option::OUTPUT_DISABLE);
-            if (ok) m_state.globalOutput = r.opt == option::OUTPUT_ENABLE;
-            break;
-        case QX480Command::SET_DELAY:
-            ok = paSize == TIME_PA_SIZE && IsChannel(r.opt) && r.ReadU64(0) <= m_limits.maxDelayCounts;
-            if (ok) m_state.delay[Index(r.opt)] = r.ReadU64(0);
-            break;
-        case QX480Command::SET_PULSE_WIDTH:
-            ok = paSize == TIME_PA_SIZE && IsChannel(r.opt) && r.ReadU64(0) <= m_limits.maxWidthCounts;
-            if (ok) m_state.width[Index(r.opt)] = r.ReadU64(0);
-            break;
-        case QX480Command::SOFTWARE_TRIG:
-            ok = paSize == 0;
-            if (ok) ++m_state.softwareTriggers;
-            break;
-        default: break;
+    const WriteRule* write = FindRule(WRITES, r.cmd);
+    if (write == nullptr || r.pa.size() != write->paSize || !write->accepts(r, m_limits)) {
+        return option::RESPONSE_REFUSED;
     }
-    return ok ? option::RESPONSE_OK : option::RESPONSE_REFUSED;
+    write->apply(r, m_state);
+    return option::RESPONSE_OK;
 }
 
 // With drift on, a small random walk (a fixed-seed generator, so runs repeat)
 // that stays within DRIFT_RANGE of the temperature last set.
-float Responder::ReadTemperature() {
-    if (m_temperatureDrift) {
-        m_driftSeed = m_driftSeed * 1103515245u + 12345u;
-        const int step = static_cast<int>((m_driftSeed >> 16) % 3) - 1;
-        const float next = m_state.temperature + static_cast<float>(step) * DRIFT_STEP;
-        m_state.temperature = std::clamp(next, m_baseTemperature - DRIFT_RANGE, m_baseTemperature + DRIFT_RANGE);
-    }
-    return m_state.temperature;
+void Responder::DriftTemperature() {
+    if (!m_temperatureDrift) return;
+    m_driftSeed = m_driftSeed * 1103515245u + 12345u;
+    const int step = static_cast<int>((m_driftSeed >> 16) % 3) - 1;
+    const float next = m_state.temperature + static_cast<float>(step) * DRIFT_STEP;
+    m_state.temperature = std::clamp(next, m_baseTemperature - DRIFT_RANGE, m_baseTemperature + DRIFT_RANGE);
 }
 
 void Responder::ApplyResponseFaults(std::vector<std::uint8_t>& response) {

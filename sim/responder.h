@@ -21,28 +21,28 @@ constexpr int MAX_STRAY_BYTES = 1 << 20;
 // About 200 kB of stale answers before one response.
 constexpr int MAX_FOREIGN_FRAMES = 4096;
 
-// Everything the device remembers and reports. Times are 10 ps counts and the
-// trigger period is in 4 ns ticks, as on the wire; channel n is index n - 1.
+// The trigger period a device starts with: 1 kHz.
+constexpr std::uint32_t DEFAULT_TRIGGER_TICKS = 250000;
+
+// The timing block of a device just switched on: the default trigger period, all else zero.
+timing::Block PowerOnBlock();
+
+// Everything the device remembers and reports. The block holds what
+// READ_TIMING reports, in wire units (10 ps counts, 4 ns ticks); the
+// device-wide values that no command sets stay as given. Channel n is index n - 1.
 struct DeviceState {
-    std::array<std::uint64_t, CHANNEL_COUNT> delay{};
-    std::array<std::uint64_t, CHANNEL_COUNT> width{};
+    timing::Block block = PowerOnBlock();
     std::array<bool, CHANNEL_COUNT> channelOn{};
     bool globalOutput = false;
-    int triggerOpt = 1;                   // SET_TRIGGER option: 1 internal, 2 external, 3 software
-    std::uint32_t triggerTicks = 250000;  // 1 kHz
-    std::uint64_t softwareTriggers = 0;   // accepted SOFTWARE_TRIG requests
+    int triggerOpt = 1;                  // the SET_TRIGGER option last taken, TriggerModeOpt: internal at first
+    std::uint64_t softwareTriggers = 0;  // accepted SOFTWARE_TRIG requests
     float temperature = DEFAULT_TEMPERATURE;
-    // Reported in the timing block only; the device never changes them.
-    std::uint16_t word128 = 0;
-    std::uint8_t byte130 = 0;
-    std::uint8_t byte131 = 0;
-    std::uint8_t byte136 = 0;
-    std::uint8_t byte137 = 0;
-    std::uint16_t word138 = 0;
-    std::array<std::uint64_t, CHANNEL_COUNT> time140{};
-    std::array<std::uint64_t, CHANNEL_COUNT> time204{};
-    float float276 = 0.0f;
 };
+
+// Equal when every field is; the block and the temperature are compared as
+// the device sends them, so a NaN equals the same NaN.
+bool operator==(const DeviceState& a, const DeviceState& b);
+bool operator!=(const DeviceState& a, const DeviceState& b);
 
 // Settings the device refuses (response option 2) when they lie outside these bounds.
 struct Limits {
@@ -122,9 +122,6 @@ struct Reply {
     bool hangUp = false;                 // close the line after sending the chunks
 };
 
-// The 348-byte block that READ_TIMING returns for `state`.
-std::vector<std::uint8_t> TimingBlock(const DeviceState& state);
-
 // Not thread-safe; SimulatedDevice guards its one Responder with a mutex.
 class Responder {
 public:
@@ -170,7 +167,7 @@ private:
     std::vector<std::uint8_t> Answer(const QX480Frame& request);
     Reply Handle(const std::uint8_t* frame, std::size_t size, const QX480Frame& request);
     std::uint8_t WriteCommand(const QX480Frame& request);
-    float ReadTemperature();
+    void DriftTemperature();
     void ApplyResponseFaults(std::vector<std::uint8_t>& response);
     std::vector<std::uint8_t> ForeignFrames(std::uint8_t requestCmd);
     std::vector<std::uint8_t> StaleAnswer(std::uint8_t cmd) const;

@@ -9,7 +9,7 @@
 //   qx480::sim::SimulatedDevice sim;
 //   if (!sim.Start()) ...;
 //   QX480DDG dev; dev.Open(sim.Path(), 115200);
-//   dev.SetDelay(1, 10);            // sim.State().delay[0] == 1000
+//   dev.SetDelay(1, 10);            // sim.State().block.channels[0].delay == 1000
 #pragma once
 
 #include <chrono>

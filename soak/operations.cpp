@@ -73,22 +73,18 @@ std::uint32_t Ticks(double hz) {
     return ticks;
 }
 
-bool SameState(const DeviceState& a, const DeviceState& b) {
-    return a.delay == b.delay && a.width == b.width && a.channelOn == b.channelOn && a.globalOutput == b.globalOutput &&
-           a.triggerOpt == b.triggerOpt && a.triggerTicks == b.triggerTicks &&
-           a.softwareTriggers == b.softwareTriggers && a.temperature == b.temperature;
-}
+bool SameState(const DeviceState& a, const DeviceState& b) { return a == b; }
 
 // The state `before` with the command carried out.
 DeviceState Expected(const Operation& o, DeviceState s) {
     switch (o.op) {
         case Op::SetTrigger: s.triggerOpt = TriggerModeOpt(o.mode); break;
-        case Op::SetFrequency: s.triggerTicks = Ticks(o.hz); break;
+        case Op::SetFrequency: s.block.triggerTicks = Ticks(o.hz); break;
         case Op::SetChannel: s.channelOn[Index(o.channel)] = o.on; break;
         case Op::SetGlobalOutput: s.globalOutput = o.on; break;
-        case Op::SetDelay: s.delay[Index(o.channel)] = static_cast<std::uint64_t>(o.ns) * units::COUNTS_PER_NS; break;
+        case Op::SetDelay: s.block.channels[Index(o.channel)].delay = static_cast<std::uint64_t>(o.ns) * units::COUNTS_PER_NS; break;
         case Op::SetPulseWidth:
-            s.width[Index(o.channel)] = static_cast<std::uint64_t>(o.ns) * units::COUNTS_PER_NS;
+            s.block.channels[Index(o.channel)].width = static_cast<std::uint64_t>(o.ns) * units::COUNTS_PER_NS;
             break;
         case Op::SoftwareTrigger: ++s.softwareTriggers; break;
         case Op::ReadTemperature:
@@ -121,9 +117,9 @@ auto Fields(const QX480TimingConfig& t) {
 std::string CheckTiming(const Operation& o, const DeviceState& s) {
     const QX480TimingConfig& t = o.timing;
     const std::size_t i = Index(o.channel);
-    const bool same = t.channel == o.channel && t.delayNs == units::WireToTime(s.delay[i]) &&
-                      t.widthNs == units::WireToTime(s.width[i]) &&
-                      t.triggerFreqHz == units::WireToFrequency(s.triggerTicks);
+    const bool same = t.channel == o.channel && t.delayNs == units::WireToTime(s.block.channels[i].delay) &&
+                      t.widthNs == units::WireToTime(s.block.channels[i].width) &&
+                      t.triggerFreqHz == units::WireToFrequency(s.block.triggerTicks);
     return same ? "" : "the timing read back differs from the device's";
 }
 

@@ -84,9 +84,9 @@ TEST_F(DeviceE2E, EveryCommandSendsItsExactRequestAndChangesTheDevice) {
     ExpectRequest(dev.SoftwareTrigger(), "EB 90 06 00 14 00 00 95 01 CC");
 
     const auto s = sim.State();
-    EXPECT_EQ(s.delay[0], 1000u);
-    EXPECT_EQ(s.width[0], 10000u);
-    EXPECT_EQ(s.triggerTicks, 250000u);
+    EXPECT_EQ(s.block.channels[0].delay, 1000u);
+    EXPECT_EQ(s.block.channels[0].width, 10000u);
+    EXPECT_EQ(s.block.triggerTicks, 250000u);
     EXPECT_TRUE(s.channelOn[0]);
     EXPECT_TRUE(s.globalOutput);
     EXPECT_EQ(s.triggerOpt, 3);
@@ -105,20 +105,20 @@ TEST_F(DeviceE2E, EveryCommandSendsItsExactRequestAndChangesTheDevice) {
 
 TEST_F(DeviceE2E, QueriesReadTheTemperatureAndBothEndChannelsBack) {
     auto s = sim.State();
-    s.delay[0] = 199;  // 1.99 ns reads back as 1 ns
-    s.width[0] = 5000;
-    s.delay[7] = UINT64_MAX;
-    s.width[7] = 123400;
-    s.time140[7] = 700;
-    s.time204[7] = 900;
-    s.triggerTicks = 250000;
-    s.word128 = 0x1234;
-    s.byte130 = 7;
-    s.byte131 = 0xFF;
-    s.byte136 = 1;
-    s.byte137 = 2;
-    s.word138 = 0xBEEF;
-    s.float276 = -1.5f;
+    s.block.channels[0].delay = 199;  // 1.99 ns reads back as 1 ns
+    s.block.channels[0].width = 5000;
+    s.block.channels[7].delay = UINT64_MAX;
+    s.block.channels[7].width = 123400;
+    s.block.channels[7].time140 = 700;
+    s.block.channels[7].time204 = 900;
+    s.block.triggerTicks = 250000;
+    s.block.word128 = 0x1234;
+    s.block.byte130 = 7;
+    s.block.byte131 = 0xFF;
+    s.block.byte136 = 1;
+    s.block.byte137 = 2;
+    s.block.word138 = 0xBEEF;
+    s.block.float276 = -1.5f;
     s.temperature = 31.25f;
     sim.SetState(s);
 
@@ -190,7 +190,7 @@ TEST_F(DeviceE2E, TimesAndRatesAtTheWireLimitsAreSentExactly) {
     EXPECT_EQ(LastRequestParameters(), Hex("F0 FF FF FF FF FF FF FF")) << "(2^64 - 1) / 100 * 100 = 2^64 - 16";
     EXPECT_FALSE(dev.SetInternalTriggerFreq(300e6)) << "a period of 0 ticks, refused by the device";
     EXPECT_EQ(LastRequestParameters(), Hex("00 00 00 00"));
-    EXPECT_EQ(sim.State().delay[0], 0u);
+    EXPECT_EQ(sim.State().block.channels[0].delay, 0u);
 }
 
 TEST_F(DeviceE2E, ADeviceRefusalIsFalseAndChangesNothing) {
@@ -199,9 +199,9 @@ TEST_F(DeviceE2E, ADeviceRefusalIsFalseAndChangesNothing) {
     EXPECT_EQ(outcome.status, QX480Status::Refused);
     EXPECT_EQ(outcome.cmd, 0x09);
     EXPECT_EQ(sim.RequestCount(), 1);
-    EXPECT_EQ(sim.State().width[1], 0u);
+    EXPECT_EQ(sim.State().block.channels[1].width, 0u);
     EXPECT_TRUE(dev.SetPulseWidth(2, 10'000'000'000));
-    EXPECT_EQ(sim.State().width[1], 1'000'000'000'000u);
+    EXPECT_EQ(sim.State().block.channels[1].width, 1'000'000'000'000u);
 }
 
 TEST_F(DeviceE2E, SendFrameWithoutARecordDoesNotWaitForTheResponse) {
@@ -263,7 +263,7 @@ TEST_F(DeviceE2E, FramesOfOtherCommandsBeforeTheAnswerAreDropped) {
     EXPECT_EQ(c.delayNs, 25);
     // The frames before the refusal all say "accepted", for other commands.
     EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SetPulseWidth(2, 20'000'000'000, o); }), QX480Status::Refused);
-    EXPECT_EQ(sim.State().width[1], 0u);
+    EXPECT_EQ(sim.State().block.channels[1].width, 0u);
 }
 
 TEST_F(DeviceE2E, ALateAnswerToAnotherCommandDoesNotAnswerTheNextRequest) {

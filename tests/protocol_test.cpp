@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
+#include <variant>
+#include <vector>
 
 #include "commands.h"
 #include "frame.h"
@@ -223,6 +226,38 @@ TEST(OptionWords, EncodeTriggerModesChannelsAndTheSuccessRule) {
     EXPECT_FALSE(IsWriteSuccess(r));
 }
 
+TEST(Channels, AreOneToEightAndIndexFromZero) {
+    EXPECT_FALSE(qx480::IsChannel(0));
+    EXPECT_TRUE(qx480::IsChannel(1));
+    EXPECT_TRUE(qx480::IsChannel(8));
+    EXPECT_FALSE(qx480::IsChannel(9));
+    EXPECT_FALSE(qx480::IsChannel(-1));
+    EXPECT_FALSE(qx480::IsChannel(0x0101));
+    EXPECT_EQ(qx480::ChannelIndex(1), 0u);
+    EXPECT_EQ(qx480::ChannelIndex(qx480::CHANNEL_COUNT), 7u);
+}
+
+TEST(TriggerModes, NameEachModeAndReadBackFromNameAndOptionWord) {
+    EXPECT_STREQ(qx480::TriggerModeName(QX480TriggerMode::Internal), "internal");
+    EXPECT_STREQ(qx480::TriggerModeName(QX480TriggerMode::External), "external");
+    EXPECT_STREQ(qx480::TriggerModeName(QX480TriggerMode::Software), "software");
+    EXPECT_STREQ(qx480::TriggerModeName(static_cast<QX480TriggerMode>(7)), "internal") << "sent as internal";
+    for (const auto& m : qx480::TRIGGER_MODES) {
+        QX480TriggerMode byName = static_cast<QX480TriggerMode>(-1);
+        ASSERT_TRUE(qx480::TriggerModeByName(m.name, byName)) << m.name;
+        EXPECT_EQ(byName, m.mode);
+        QX480TriggerMode byOpt = static_cast<QX480TriggerMode>(-1);
+        ASSERT_TRUE(qx480::TriggerModeFromOpt(TriggerModeOpt(m.mode), byOpt)) << m.name;
+        EXPECT_EQ(byOpt, m.mode);
+    }
+    QX480TriggerMode untouched = QX480TriggerMode::Software;
+    for (const char* word : {"", "Internal", "internal ", "soft", "now"}) {
+        EXPECT_FALSE(qx480::TriggerModeByName(word, untouched)) << word;
+    }
+    for (std::uint16_t opt : {0, 4, 0x0101, 0xFFFF}) EXPECT_FALSE(qx480::TriggerModeFromOpt(opt, untouched)) << opt;
+    EXPECT_EQ(untouched, QX480TriggerMode::Software);
+}
+
 TEST(Units, TimesConvertExactlyOverTheWholeWireRange) {
     using qx480::units::TimeToWire;
     std::uint64_t count = 123;
@@ -337,6 +372,77 @@ TEST(TimingBlock, EncodeIsTheInverseOfDecode) {
     EXPECT_EQ(back.byte137, 5);
     EXPECT_EQ(back.word138, 6);
     EXPECT_EQ(back.float276, -2.5f);
+}
+
+// Each field's bytes, from its offset and its type's size; a per-channel field has eight entries.
+struct FieldSpan {
+    std::string name;
+    int from;
+    int to;  // one past the last byte
+};
+
+std::vector<FieldSpan> FieldSpans() {
+    namespace t = qx480::timing;
+    std::vector<FieldSpan> spans;
+    for (const t::DeviceField& f : t::DEVICE_FIELDS) {
+        const int size = std::visit([](auto member) { return int(sizeof(t::Block{}.*member)); }, f.member);
+        spans.push_back({f.name, f.offset, f.offset + size});
+    }
+    for (const t::ChannelField& f : t::CHANNEL_FIELDS) {
+        spans.push_back({f.name, f.offset, t::ChannelEntry(f.offset, qx480::CHANNEL_COUNT) + t::ENTRY_SIZE});
+    }
+    std::sort(spans.begin(), spans.end(), [](const FieldSpan& a, const FieldSpan& b) { return a.from < b.from; });
+    return spans;
+}
+
+TEST(TimingBlock, FieldTablesLayTheFieldsOutWithoutOverlapInsideTheBlock) {
+    const std::vector<FieldSpan> spans = FieldSpans();
+    ASSERT_EQ(spans.size(), 12u);
+    EXPECT_EQ(spans.front().from, 0);
+    for (std::size_t i = 0; i + 1 < spans.size(); ++i) {
+        EXPECT_LE(spans[i].to, spans[i + 1].from) << spans[i].name << " overlaps " << spans[i + 1].name;
+        EXPECT_NE(spans[i].name, spans[i + 1].name);
+    }
+    EXPECT_LE(spans.back().to, qx480::timing::BLOCK_SIZE);
+    const std::pair<const char*, int> known[] = {
+        {"delay", 0},     {"width", 64},    {"word128", 128}, {"byte130", 130}, {"byte131", 131}, {"triggerTicks", 132},
+        {"byte136", 136}, {"byte137", 137}, {"word138", 138}, {"time140", 140}, {"time204", 204}, {"float276", 276}};
+    for (std::size_t i = 0; i < spans.size(); ++i) {
+        EXPECT_EQ(spans[i].name, known[i].first);
+        EXPECT_EQ(spans[i].from, known[i].second) << spans[i].name;
+    }
+}
+
+// The fields commands set are the ones the driver writes; the rest only the device knows.
+TEST(TimingBlock, FieldTablesMarkWhatTheCommandsSet) {
+    std::vector<std::string> set;
+    for (const auto& f : qx480::timing::DEVICE_FIELDS) {
+        if (f.setByCommand) set.push_back(f.name);
+    }
+    for (const auto& f : qx480::timing::CHANNEL_FIELDS) {
+        if (f.setByCommand) set.push_back(f.name);
+    }
+    EXPECT_EQ(set, (std::vector<std::string>{"triggerTicks", "delay", "width"}));
+}
+
+TEST(TimingBlock, EncodePutsEachFieldOnlyWithinItsOwnBytes) {
+    qx480::timing::Block b;
+    for (auto& c : b.channels) c = {UINT64_MAX, UINT64_MAX, UINT64_MAX, UINT64_MAX};
+    b.triggerTicks = UINT32_MAX;
+    b.word128 = 0xFFFF;
+    b.byte130 = b.byte131 = b.byte136 = b.byte137 = 0xFF;
+    b.word138 = 0xFFFF;
+    b.float276 = -std::numeric_limits<float>::quiet_NaN();
+    const Bytes bytes = qx480::timing::Encode(b);
+    std::vector<bool> inField(bytes.size(), false);
+    for (const FieldSpan& span : FieldSpans()) std::fill(inField.begin() + span.from, inField.begin() + span.to, true);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (!inField[i]) {
+            EXPECT_EQ(bytes[i], 0) << "byte " << i << " lies in no field";
+        }
+    }
+    EXPECT_EQ(bytes[128], 0xFF);
+    EXPECT_EQ(bytes[267], 0xFF);
 }
 
 TEST(TimingBlock, RefusesAShortOrInvalidResponseAndLeavesTheBlockAlone) {

@@ -19,9 +19,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
+#include <variant>
 #include <vector>
 
 #include "commands.h"
@@ -115,12 +118,6 @@ QX480Frame Parsed(const Bytes& frame) {
 const Bytes TEMP_REQUEST = Hex("EB 90 06 00 93 00 00 14 02 CC");
 const Bytes TEMP_ANSWER = Hex("EB 90 0A 00 93 01 00 00 C0 EC 41 06 04 CC");
 
-bool SameState(const DeviceState& a, const DeviceState& b) {
-    return qx480::sim::TimingBlock(a) == qx480::sim::TimingBlock(b) && a.channelOn == b.channelOn &&
-           a.globalOutput == b.globalOutput && a.triggerOpt == b.triggerOpt &&
-           a.softwareTriggers == b.softwareTriggers && a.temperature == b.temperature;
-}
-
 TEST(Responder, AnswersWithTheExactFrames) {
     Responder r;
     EXPECT_EQ(AnswerTo(r, Hex("EB 90 06 00 93 00 00 14 02 CC")), Hex("EB 90 0A 00 93 01 00 00 C0 EC 41 06 04 CC"));
@@ -148,12 +145,12 @@ TEST(Responder, AcceptedWritesChangeTheState) {
     }
     const DeviceState& s = r.State();
     EXPECT_EQ(s.triggerOpt, 2);
-    EXPECT_EQ(s.triggerTicks, 25u);
+    EXPECT_EQ(s.block.triggerTicks, 25u);
     EXPECT_TRUE(s.channelOn[7]);
     EXPECT_FALSE(s.channelOn[0]);
     EXPECT_TRUE(s.globalOutput);
-    EXPECT_EQ(s.delay[2], 1000u);
-    EXPECT_EQ(s.width[7], 1000000000000ULL);
+    EXPECT_EQ(s.block.channels[2].delay, 1000u);
+    EXPECT_EQ(s.block.channels[7].width, 1000000000000ULL);
     EXPECT_EQ(s.softwareTriggers, 1u);
 
     Feed(r, Request(SET_CHANNEL, ChannelOpt(8, false)));
@@ -197,26 +194,44 @@ TEST(Responder, RefusedRequestsAnswerOption2AndChangeNothing) {
         EXPECT_EQ(answer.opt, qx480::option::RESPONSE_REFUSED) << "cmd " << int(answer.cmd);
         EXPECT_TRUE(answer.pa.empty());
     }
-    EXPECT_TRUE(SameState(before, r.State()));
+    EXPECT_TRUE(before == r.State());
     EXPECT_EQ(r.RequestCount(), sizeof refused / sizeof refused[0]);
+}
+
+TEST(Responder, EachTimeIsCheckedAgainstItsOwnLimit) {
+    Options options;
+    options.limits.maxDelayCounts = 100;
+    options.limits.maxWidthCounts = 200;
+    Responder r(options);
+    const std::pair<Bytes, std::uint8_t> cases[] = {
+        {Request(SET_DELAY, 1, U64(100)), qx480::option::RESPONSE_OK},
+        {Request(SET_DELAY, 1, U64(101)), qx480::option::RESPONSE_REFUSED},
+        {Request(SET_PULSE_WIDTH, 1, U64(200)), qx480::option::RESPONSE_OK},
+        {Request(SET_PULSE_WIDTH, 1, U64(201)), qx480::option::RESPONSE_REFUSED},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Parsed(AnswerTo(r, c.first)).opt, c.second) << "cmd " << int(c.first[qx480::frame::CMD_OFFSET]);
+    }
+    EXPECT_EQ(r.State().block.channels[0].delay, 100u);
+    EXPECT_EQ(r.State().block.channels[0].width, 200u);
 }
 
 TEST(Responder, TimingBlockCarriesTheWholeState) {
     DeviceState s;
     for (int i = 0; i < 8; ++i) {
-        s.delay[i] = 100 + i;
-        s.width[i] = 0xFFFFFFFFFFFFFFF0ULL + i;
-        s.time140[i] = 0x1122334455667700ULL + i;
-        s.time204[i] = 300 + i;
+        s.block.channels[i].delay = 100 + i;
+        s.block.channels[i].width = 0xFFFFFFFFFFFFFFF0ULL + i;
+        s.block.channels[i].time140 = 0x1122334455667700ULL + i;
+        s.block.channels[i].time204 = 300 + i;
     }
-    s.word128 = 0xA1B2;
-    s.byte130 = 0xC3;
-    s.byte131 = 0xD4;
-    s.triggerTicks = 0x01020304;
-    s.byte136 = 0xE5;
-    s.byte137 = 0xF6;
-    s.word138 = 0x0708;
-    s.float276 = -2.5f;
+    s.block.word128 = 0xA1B2;
+    s.block.byte130 = 0xC3;
+    s.block.byte131 = 0xD4;
+    s.block.triggerTicks = 0x01020304;
+    s.block.byte136 = 0xE5;
+    s.block.byte137 = 0xF6;
+    s.block.word138 = 0x0708;
+    s.block.float276 = -2.5f;
     Options options;
     options.state = s;
     Responder r(options);
@@ -227,10 +242,10 @@ TEST(Responder, TimingBlockCarriesTheWholeState) {
     qx480::timing::Block b;
     ASSERT_TRUE(qx480::timing::Decode(f, b));
     for (std::size_t i = 0; i < 8; ++i) {
-        EXPECT_EQ(b.channels[i].delay, s.delay[i]);
-        EXPECT_EQ(b.channels[i].width, s.width[i]);
-        EXPECT_EQ(b.channels[i].time140, s.time140[i]);
-        EXPECT_EQ(b.channels[i].time204, s.time204[i]);
+        EXPECT_EQ(b.channels[i].delay, s.block.channels[i].delay);
+        EXPECT_EQ(b.channels[i].width, s.block.channels[i].width);
+        EXPECT_EQ(b.channels[i].time140, s.block.channels[i].time140);
+        EXPECT_EQ(b.channels[i].time204, s.block.channels[i].time204);
     }
     EXPECT_EQ(b.word128, 0xA1B2);
     EXPECT_EQ(b.byte130, 0xC3);
@@ -240,6 +255,38 @@ TEST(Responder, TimingBlockCarriesTheWholeState) {
     EXPECT_EQ(b.byte137, 0xF6);
     EXPECT_EQ(b.word138, 0x0708);
     EXPECT_EQ(b.float276, -2.5f);
+}
+
+TEST(Responder, APowerOnDeviceReportsTheDefaultPeriodAndZerosElsewhere) {
+    Responder r;
+    qx480::timing::Block b;
+    b.word128 = 1;
+    ASSERT_TRUE(qx480::timing::Decode(Parsed(AnswerTo(r, Request(READ_TIMING, 0))), b));
+    qx480::timing::Block expected;
+    expected.triggerTicks = qx480::sim::DEFAULT_TRIGGER_TICKS;
+    EXPECT_EQ(qx480::timing::Encode(b), qx480::timing::Encode(expected));
+    EXPECT_EQ(qx480::units::WireToFrequency(b.triggerTicks), 1000.0);
+}
+
+TEST(DeviceState, StatesDifferWhenAnyFieldDoes) {
+    const DeviceState base;
+    const std::vector<void (*)(DeviceState&)> changes{
+        [](DeviceState& s) { s.block.channels[7].time204 = 1; }, [](DeviceState& s) { s.block.float276 = -0.0f; },
+        [](DeviceState& s) { s.block.triggerTicks = 1; },        [](DeviceState& s) { s.channelOn[3] = true; },
+        [](DeviceState& s) { s.globalOutput = true; },           [](DeviceState& s) { s.triggerOpt = 2; },
+        [](DeviceState& s) { s.softwareTriggers = 1; },          [](DeviceState& s) { s.temperature = -s.temperature; },
+    };
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        DeviceState changed = base;
+        changes[i](changed);
+        EXPECT_TRUE(changed != base) << "change " << i;
+        EXPECT_FALSE(changed == base) << "change " << i;
+        EXPECT_TRUE(changed == DeviceState(changed)) << "change " << i;
+    }
+    DeviceState nan = base;
+    nan.block.float276 = std::numeric_limits<float>::quiet_NaN();
+    nan.temperature = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_TRUE(nan == DeviceState(nan)) << "the same bits, as the device would send them";
 }
 
 TEST(Responder, InvalidFramesGetNoAnswerAndJunkIsSkipped) {
@@ -357,14 +404,15 @@ TEST(Responder, HangsUpAfterTheNthRequestUntilANewSession) {
 TEST(Responder, ForeignFramesGoRoundTheOtherCommandsBeforeTheResponse) {
     Options options;
     options.state.temperature = 21.5f;
-    options.state.delay[2] = 4242;
+    options.state.block.channels[2].delay = 4242;
     options.faults.foreignFrames = 9;
     options.faults.strayBytes = 3;
     options.faults.pieces = 2;
     options.faults.pieceGapMs = 5;
     options.faults.corruptEvery = 1;
     Responder r(options);
-    const Bytes timing = Request(READ_TIMING, qx480::option::TIMING_RESPONSE, qx480::sim::TimingBlock(options.state));
+    const Bytes timing =
+        Request(READ_TIMING, qx480::option::TIMING_RESPONSE, qx480::timing::Encode(options.state.block));
     const Bytes temperature = Request(READ_TEMP, qx480::option::TEMP_RESPONSE, F32(21.5f));
     auto accepted = [](std::uint8_t cmd) { return Request(cmd, qx480::option::RESPONSE_OK); };
 
@@ -390,8 +438,9 @@ TEST(Responder, ForeignFramesGoRoundTheOtherCommandsBeforeTheResponse) {
               accepted(SET_TRIG_FREQ) + accepted(SET_CHANNEL) + accepted(SET_GLOBAL_OUTPUT) + accepted(SET_TRIGGER));
     EXPECT_EQ(AnswerTo(r, Request(SET_DELAY, 1, U64(7))),
               accepted(SET_PULSE_WIDTH) + accepted(SOFTWARE_TRIG) + temperature + accepted(SET_DELAY));
-    ASSERT_EQ(r.State().delay[0], 7u);  // the timing block reports the state of now
-    const Bytes timingNow = Request(READ_TIMING, qx480::option::TIMING_RESPONSE, qx480::sim::TimingBlock(r.State()));
+    ASSERT_EQ(r.State().block.channels[0].delay, 7u);  // the timing block reports the state of now
+    const Bytes timingNow =
+        Request(READ_TIMING, qx480::option::TIMING_RESPONSE, qx480::timing::Encode(r.State().block));
     EXPECT_EQ(AnswerTo(r, Request(SOFTWARE_TRIG, 0)),
               timingNow + accepted(SET_TRIGGER) + accepted(SET_TRIG_FREQ) + accepted(SOFTWARE_TRIG));
     EXPECT_EQ(r.State().softwareTriggers, 1u);  // late answers carry nothing out
@@ -426,7 +475,7 @@ TEST(Responder, LoopbackSendsEveryByteBackAndAnswersNothing) {
     EXPECT_EQ(Wire(replies[0]), rest);
     EXPECT_EQ(replies[1].request, TEMP_REQUEST);
     EXPECT_TRUE(Wire(replies[1]).empty());
-    EXPECT_TRUE(SameState(r.State(), DeviceState()));
+    EXPECT_TRUE(r.State() == DeviceState());
     EXPECT_EQ(r.Requests(), (std::vector<Bytes>{setDelay, TEMP_REQUEST}));
 
     Faults f;
@@ -558,7 +607,7 @@ TEST(SimulatedDevice, ServesAPseudoTerminalAndStopsPromptly) {
         EXPECT_EQ(host.Read(TEMP_ANSWER.size()), TEMP_ANSWER);
         ASSERT_TRUE(host.Write(Request(SET_DELAY, 2, U64(777))));
         EXPECT_TRUE(IsWriteSuccess(Parsed(host.Read(10))));
-        EXPECT_EQ(sim.State().delay[1], 777u);
+        EXPECT_EQ(sim.State().block.channels[1].delay, 777u);
         EXPECT_EQ(sim.Requests(), (std::vector<Bytes>{TEMP_REQUEST, Request(SET_DELAY, 2, U64(777))}));
         EXPECT_EQ(sim.BytesReceived(), junkAndRequests.size() + 18);
     }
@@ -632,7 +681,7 @@ TEST(SimulatedDevice, EchoModesReachTheLine) {
     ASSERT_TRUE(host.Write(setDelay));
     const Bytes expected = setDelay + Request(SET_DELAY, qx480::option::RESPONSE_OK);
     EXPECT_EQ(host.Read(expected.size()), expected);
-    EXPECT_EQ(sim.State().delay[4], 900u);
+    EXPECT_EQ(sim.State().block.channels[4].delay, 900u);
 }
 
 // A request that arrives while the device holds back a late answer waits in
@@ -658,7 +707,7 @@ TEST(SimulatedDevice, AnswersTheNextRequestRightAfterALateAnswer) {
     EXPECT_GE(took, std::chrono::milliseconds(1050));
     EXPECT_LT(took, std::chrono::milliseconds(1050 + 500));  // the second answer follows the late one at once
     EXPECT_EQ(sim.Requests(), (std::vector<Bytes>{TEMP_REQUEST, setWidth}));
-    EXPECT_EQ(sim.State().width[1], 31415u);
+    EXPECT_EQ(sim.State().block.channels[1].width, 31415u);
 }
 
 TEST(SimulatedDevice, HangsUpAfterNRequestsAndRestartsOnANewPath) {
@@ -933,7 +982,11 @@ TEST(SimProgram, BadArgumentsGiveOneLineAndStatus2) {
                                                                   {"--hang-up-after"},
                                                                   {"--port", "/dev/null", "--link", "/tmp/x"},
                                                                   {"--echo", "on"},
-                                                                  {"--foreign-frames", "4097"}}) {
+                                                                  {"--foreign-frames", "4097"},
+                                                                  {"--word128", "65536"},
+                                                                  {"--byte131", "256"},
+                                                                  {"--time140", "1,2"},
+                                                                  {"--float276", "nan"}}) {
         Program p(args);
         ASSERT_GT(p.pid, 0);
         const std::string err = Program::Drain(p.err);
@@ -948,6 +1001,82 @@ TEST(SimProgram, BadArgumentsGiveOneLineAndStatus2) {
         EXPECT_NE(usage.find(flag), std::string::npos) << flag;
     }
     EXPECT_EQ(help.Wait(), 0);
+}
+
+// Each field of the block that no command sets has a flag, listed in the block's order.
+TEST(SimProgram, HelpHasAFlagForEachFieldNoCommandSetsInTheBlocksOrder) {
+    Program help({"--help"});
+    const std::string usage = Program::Drain(help.out);
+    ASSERT_EQ(help.Wait(), 0);
+    std::vector<std::pair<int, std::string>> fields;
+    for (const auto& f : qx480::timing::DEVICE_FIELDS) fields.push_back({f.offset, f.setByCommand ? "" : f.name});
+    for (const auto& f : qx480::timing::CHANNEL_FIELDS) fields.push_back({f.offset, f.setByCommand ? "" : f.name});
+    std::sort(fields.begin(), fields.end());
+    std::size_t last = 0;
+    int flags = 0;
+    for (const auto& field : fields) {
+        if (field.second.empty()) continue;
+        const std::size_t at = usage.find("\n  --" + field.second + " ");
+        ASSERT_NE(at, std::string::npos) << field.second;
+        EXPECT_GT(at, last) << field.second;
+        EXPECT_NE(usage.find(" at " + std::to_string(field.first), at), std::string::npos) << field.second;
+        last = at;
+        ++flags;
+    }
+    EXPECT_EQ(flags, 9);
+    for (const char* setByCommand : {"delay", "width", "triggerTicks"}) {
+        EXPECT_EQ(usage.find(std::string("\n  --") + setByCommand + " "), std::string::npos) << setByCommand;
+    }
+}
+
+// Every field a flag sets is given its own offset: the first per-channel one
+// as eight values (the last the largest count), the others as one value.
+TEST(SimProgram, EachBlockFieldFlagReachesTheTimingBlock) {
+    namespace t = qx480::timing;
+    std::vector<std::string> args;
+    for (const t::DeviceField& f : t::DEVICE_FIELDS) {
+        if (!f.setByCommand) args.push_back("--" + std::string(f.name) + "=" + std::to_string(f.offset));
+    }
+    std::vector<std::uint64_t> perChannel;
+    for (const t::ChannelField& f : t::CHANNEL_FIELDS) {
+        if (f.setByCommand) continue;
+        std::string values = std::to_string(f.offset);
+        if (perChannel.empty()) {
+            for (int i = 0; i < 7; ++i) perChannel.push_back(static_cast<std::uint64_t>(f.offset + i));
+            perChannel.push_back(UINT64_MAX);
+            values.clear();
+            for (std::uint64_t v : perChannel) values += (values.empty() ? "" : ",") + std::to_string(v);
+        }
+        args.insert(args.end(), {"--" + std::string(f.name), values});
+    }
+    Program p(args);
+    ASSERT_GT(p.pid, 0);
+    std::string path = Program::Drain(p.out, true);
+    ASSERT_FALSE(path.empty()) << Program::Drain(p.err);
+    path.pop_back();
+    RawHost host(path);
+    ASSERT_TRUE(host.ok()) << path;
+    ASSERT_TRUE(host.Write(Request(READ_TIMING, 0)));
+    t::Block b;
+    ASSERT_TRUE(t::Decode(Parsed(host.Read(t::BLOCK_SIZE + qx480::frame::OVERHEAD)), b));
+
+    const t::Block powerOn = qx480::sim::PowerOnBlock();
+    for (const t::DeviceField& f : t::DEVICE_FIELDS) {
+        std::visit(
+            [&](auto member) {
+                const double expected = f.setByCommand ? static_cast<double>(powerOn.*member) : f.offset;
+                EXPECT_EQ(static_cast<double>(b.*member), expected) << f.name;
+            },
+            f.member);
+    }
+    bool eightValues = true;  // until the first per-channel field a flag sets
+    for (const t::ChannelField& f : t::CHANNEL_FIELDS) {
+        for (std::size_t i = 0; i < b.channels.size(); ++i) {
+            const std::uint64_t given = eightValues ? perChannel[i] : static_cast<std::uint64_t>(f.offset);
+            EXPECT_EQ(b.channels[i].*f.member, f.setByCommand ? 0u : given) << f.name << " of channel " << i + 1;
+        }
+        if (!f.setByCommand) eightValues = false;
+    }
 }
 
 TEST(SimProgram, EchoAndForeignFrameFlagsReachTheLine) {

@@ -72,12 +72,12 @@ TEST_F(ToolE2E, EveryCommandReachesTheDeviceInOneCall) {
                                                       "channel 2 on", "output on", "trigger software",
                                                       "rate 10 kHz (period 25000 x 4 ns)", "fired", "channel 2 off"}));
     const qx480::sim::DeviceState s = sim.State();
-    EXPECT_EQ(s.delay[1], 150000u);
-    EXPECT_EQ(s.width[1], 25000u);
+    EXPECT_EQ(s.block.channels[1].delay, 150000u);
+    EXPECT_EQ(s.block.channels[1].width, 25000u);
     EXPECT_FALSE(s.channelOn[1]);
     EXPECT_TRUE(s.globalOutput);
     EXPECT_EQ(s.triggerOpt, 3);
-    EXPECT_EQ(s.triggerTicks, 25000u);
+    EXPECT_EQ(s.block.triggerTicks, 25000u);
     EXPECT_EQ(s.softwareTriggers, 1u);
     EXPECT_EQ(sim.RequestCount(), 8u);
 
@@ -92,10 +92,10 @@ TEST_F(ToolE2E, TimesReachTheDeviceExactlyToTheTenPicosecondStep) {
                           "width", "5", "184467440737095516.15ns"});
     ASSERT_EQ(r.status, EXIT_DEVICE);  // the last one is past the simulated device's limit
     const qx480::sim::DeviceState s = sim.State();
-    EXPECT_EQ(s.delay[0], 1000u);
-    EXPECT_EQ(s.delay[1], 150000u);
-    EXPECT_EQ(s.delay[2], 1u);
-    EXPECT_EQ(s.delay[3], 100000u);
+    EXPECT_EQ(s.block.channels[0].delay, 1000u);
+    EXPECT_EQ(s.block.channels[1].delay, 150000u);
+    EXPECT_EQ(s.block.channels[2].delay, 1u);
+    EXPECT_EQ(s.block.channels[3].delay, 100000u);
     // The refused width went out whole, as all 64 bits.
     const auto requests = sim.Requests();
     ASSERT_EQ(requests.size(), 5u);
@@ -121,7 +121,7 @@ TEST_F(ToolE2E, ARefusalNamesThePortAndWhatWasRefusedAndStopsTheRun) {
     ExpectOneErrorLine(r, EXIT_DEVICE, "the device on " + port + " refused the delay 20 s for channel 3");
     EXPECT_EQ(Lines(r.out), std::vector<std::string>{"channel 1 delay 10 ns"});
     EXPECT_EQ(sim.RequestCount(), 2u);
-    EXPECT_EQ(sim.State().delay[1], 0u);
+    EXPECT_EQ(sim.State().block.channels[1].delay, 0u);
 
     qx480::sim::Limits limits = sim.GetLimits();
     limits.minTriggerTicks = 25;
@@ -203,18 +203,20 @@ TEST_F(ToolE2E, APortThatCannotBeOpenedIsToldApartFromASilentDevice) {
 
 TEST_F(ToolE2E, StatusShowsEveryChannelFromOneTimingQuery) {
     qx480::sim::DeviceState s;
-    s.delay = {1000, 0, 1, 0, 0, 0, 0, 0};
-    s.width = {10000, 0, 0, 0, 0, 0, 0, UINT64_MAX};
-    s.time140.fill(150000);
-    s.time204[4] = 100000000000;
-    s.word128 = 0x1234;
-    s.byte130 = 7;
-    s.byte131 = 255;
-    s.byte136 = 1;
-    s.byte137 = 2;
-    s.word138 = 65535;
-    s.float276 = 1.5f;
-    s.triggerTicks = 83;
+    s.block.channels[0].delay = 1000;
+    s.block.channels[2].delay = 1;
+    s.block.channels[0].width = 10000;
+    s.block.channels[7].width = UINT64_MAX;
+    for (auto& channel : s.block.channels) channel.time140 = 150000;
+    s.block.channels[4].time204 = 100000000000;
+    s.block.word128 = 0x1234;
+    s.block.byte130 = 7;
+    s.block.byte131 = 255;
+    s.block.byte136 = 1;
+    s.block.byte137 = 2;
+    s.block.word138 = 65535;
+    s.block.float276 = 1.5f;
+    s.block.triggerTicks = 83;
     s.temperature = -3.25f;
     sim.SetState(s);
 
@@ -237,14 +239,14 @@ TEST_F(ToolE2E, StatusShowsEveryChannelFromOneTimingQuery) {
 
 TEST_F(ToolE2E, JsonStatusAndTemperatureParseBackToTheDeviceState) {
     qx480::sim::DeviceState s;
-    s.delay[2] = 1;
-    s.width[7] = UINT64_MAX;
-    s.time204[4] = 100000000000;
-    s.word128 = 0x1234;
-    s.byte131 = 255;
-    s.triggerTicks = 83;
+    s.block.channels[2].delay = 1;
+    s.block.channels[7].width = UINT64_MAX;
+    s.block.channels[4].time204 = 100000000000;
+    s.block.word128 = 0x1234;
+    s.block.byte131 = 255;
+    s.block.triggerTicks = 83;
     s.temperature = 31.5f;
-    s.float276 = std::numeric_limits<float>::quiet_NaN();
+    s.block.float276 = std::numeric_limits<float>::quiet_NaN();
     sim.SetState(s);
 
     const Result r = Run({"--json", "delay", "1", "10ns", "status", "temp"});

@@ -2,11 +2,15 @@
 // to 4 ns ticks, the printed forms, Windows port names and the command line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <sstream>
 
 #include "command_line.h"
+#include "command_table.h"
 #include "platform.h"
 #include "qx480_tool.h"
+#include "report.h"
 #include "tool_output.h"
 #include "units.h"
 
@@ -170,6 +174,11 @@ struct Parsed {
     std::string error;
 };
 
+// The name of the command a step carries out.
+std::string CommandName(const qx480::tool::Step& step) {
+    return step.command != nullptr ? step.command->name : "(no command)";
+}
+
 Parsed Parse(const std::vector<std::string>& args) {
     Parsed p;
     p.ok = qx480::tool::ParseCommandLine(args, p.inv, p.error);
@@ -184,23 +193,37 @@ TEST(CommandLine, ChecksAndConvertsEveryCommandInOrder) {
     EXPECT_EQ(p.inv.port, "COM12");
     EXPECT_EQ(p.inv.baud, qx480::tool::DEFAULT_BAUD);
     ASSERT_EQ(p.inv.steps.size(), 9u);
-    using qx480::tool::Action;
-    EXPECT_EQ(p.inv.steps[0].action, Action::Delay);
+    const char* const names[] = {"delay", "width", "channel", "output", "trigger", "rate", "fire", "temp", "status"};
+    for (std::size_t i = 0; i < p.inv.steps.size(); ++i) EXPECT_EQ(CommandName(p.inv.steps[i]), names[i]) << i;
     EXPECT_EQ(p.inv.steps[0].channel, 3);
     EXPECT_EQ(p.inv.steps[0].counts, 1u);
     EXPECT_EQ(p.inv.steps[0].typed, "delay 3 0.01ns");
-    EXPECT_EQ(p.inv.steps[1].action, Action::Width);
     EXPECT_EQ(p.inv.steps[1].channel, 8);
     EXPECT_EQ(p.inv.steps[1].counts, 150000u);
-    EXPECT_EQ(p.inv.steps[2].action, Action::Channel);
     EXPECT_TRUE(p.inv.steps[2].on);
-    EXPECT_EQ(p.inv.steps[3].action, Action::Output);
     EXPECT_FALSE(p.inv.steps[3].on);
     EXPECT_EQ(p.inv.steps[4].mode, QX480TriggerMode::Software);
     EXPECT_EQ(p.inv.steps[5].ticks, 250000u);
-    EXPECT_EQ(p.inv.steps[6].action, Action::Fire);
-    EXPECT_EQ(p.inv.steps[7].action, Action::Temp);
-    EXPECT_EQ(p.inv.steps[8].action, Action::Status);
+}
+
+TEST(CommandLine, TakesEveryTriggerModeByItsName) {
+    for (const auto& m : qx480::TRIGGER_MODES) {
+        const Parsed p = Parse({"trigger", m.name});
+        ASSERT_TRUE(p.ok) << p.error;
+        EXPECT_EQ(p.inv.steps.at(0).mode, m.mode) << m.name;
+    }
+}
+
+TEST(CommandLine, PortsRunsAloneAndNowhereElse) {
+    const Parsed p = Parse({"ports"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ(p.inv.kind, qx480::tool::Invocation::Kind::Alone);
+    ASSERT_NE(p.inv.alone, nullptr);
+    EXPECT_EQ(p.inv.alone->name, "ports");
+    EXPECT_TRUE(p.inv.steps.empty());
+    const Parsed later = Parse({"temp", "ports"});
+    EXPECT_FALSE(later.ok);
+    EXPECT_EQ(later.error, "unknown command 'ports' (see qx480 --help)");
 }
 
 TEST(CommandLine, TakesOptionsAnywhereAndInBothSpellings) {
@@ -273,6 +296,50 @@ TEST(RunQx480, HelpShowsTheUsageAndEachCommandWithExamples) {
             EXPECT_NE(r.out.find("example: qx480"), std::string::npos) << command;
         }
     }
+}
+
+TEST(RunQx480, HelpListsEveryCommandOfTheTableWithItsArguments) {
+    const std::vector<std::string> usage = tooltest::Lines(RunTool({"--help"}).out);
+    const std::vector<std::string> expected{
+        "  delay CH TIME                   channel delay (TIME: 10ns, 1.5us, 0.01ns, 1e3ns, ...)",
+        "  channel CH on|off               one channel's output",
+        "  trigger internal|external|software",
+        "  ports                           the serial ports of this machine",
+        "  --baud N       line speed (default 115200)",
+    };
+    for (const std::string& line : expected) {
+        EXPECT_NE(std::find(usage.begin(), usage.end(), line), usage.end()) << line;
+    }
+    for (const qx480::tool::Command& c : qx480::tool::Commands()) {
+        const std::string start = "  " + c.Usage();
+        const auto listed = std::find_if(usage.begin(), usage.end(), [&](const std::string& line) {
+            return line.compare(0, start.size(), start) == 0;
+        });
+        EXPECT_NE(listed, usage.end()) << c.name;
+        const Result help = RunTool({"help", c.name});
+        EXPECT_EQ(tooltest::Lines(help.out).at(0), "usage: qx480 " + c.Usage());
+    }
+}
+
+TEST(CommandTable, CountsTheArgumentsItsUsageNames) {
+    const std::pair<const char*, std::size_t> counts[] = {{"status", 0}, {"delay", 2},   {"width", 2}, {"channel", 2},
+                                                          {"output", 1}, {"trigger", 1}, {"rate", 1},  {"fire", 0},
+                                                          {"temp", 0},   {"ports", 0}};
+    for (const auto& c : counts) {
+        const qx480::tool::Command* command = qx480::tool::FindCommand(c.first);
+        ASSERT_NE(command, nullptr) << c.first;
+        EXPECT_EQ(command->ArgumentCount(), c.second) << c.first;
+    }
+    EXPECT_EQ(qx480::tool::Commands().size(), std::size(counts));
+    EXPECT_EQ(qx480::tool::FindCommand("help"), nullptr);
+    EXPECT_EQ(qx480::tool::FindCommand("jump"), nullptr);
+}
+
+TEST(RateText, GivesTheRateAndThePeriodInTicks) {
+    EXPECT_EQ(qx480::tool::RateText(250000), "1 kHz (period 250000 x 4 ns)");
+    EXPECT_EQ(qx480::tool::RateText(83), "3.01204819 MHz (period 83 x 4 ns)");
+    EXPECT_EQ(qx480::tool::RateText(0), "none (period 0 x 4 ns)");
+    EXPECT_EQ(qx480::tool::RateText(UINT32_MAX), "0.0582076609 Hz (period 4294967295 x 4 ns)");
 }
 
 }  // namespace

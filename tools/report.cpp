@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <variant>
+#include <vector>
 
 #include "commands.h"
 #include "units.h"
@@ -33,17 +35,40 @@ std::string JsonNumber(T value) {
     return std::isfinite(value) ? FormatNumber(value) : "null";
 }
 
-std::string TriggerText(std::uint32_t ticks) {
-    const std::string period = "period " + std::to_string(ticks) + " x 4 ns";
-    if (ticks == 0) return "none (" + period + ")";
-    return FormatRate(units::WireToFrequency(ticks)) + " (" + period + ")";
+// A device-wide field's value in `block`: integers in decimal, the single
+// as FormatNumber or, for JSON, as a JSON number.
+struct DeviceValue {
+    const TimingBlock& block;
+    bool json;
+
+    std::string operator()(float TimingBlock::*member) const {
+        return json ? JsonNumber(block.*member) : FormatNumber(block.*member);
+    }
+    template <class T>
+    std::string operator()(T TimingBlock::*member) const {
+        return std::to_string(block.*member);
+    }
+};
+
+// "name value" for each field only the device sets, two spaces apart.
+std::string DeviceWordsText(const TimingBlock& b) {
+    std::string text;
+    for (const timing::DeviceField& field : timing::DEVICE_FIELDS) {
+        if (field.setByCommand) continue;
+        if (!text.empty()) text += "  ";
+        text += std::string(field.name) + " " + std::visit(DeviceValue{b, false}, field.member);
+    }
+    return text;
 }
 
-std::string DeviceWordsText(const TimingBlock& b) {
-    return "word128 " + std::to_string(b.word128) + "  byte130 " + std::to_string(b.byte130) + "  byte131 " +
-           std::to_string(b.byte131) + "  byte136 " + std::to_string(b.byte136) + "  byte137 " +
-           std::to_string(b.byte137) + "  word138 " + std::to_string(b.word138) + "  float276 " +
-           FormatNumber(b.float276);
+// ,"name":value for each field only the device sets.
+std::string DeviceWordsJson(const TimingBlock& b) {
+    std::string json;
+    for (const timing::DeviceField& field : timing::DEVICE_FIELDS) {
+        if (field.setByCommand) continue;
+        json += "," + JsonString(field.name) + ":" + std::visit(DeviceValue{b, true}, field.member);
+    }
+    return json;
 }
 
 // Left-aligned cells at least two spaces apart, even when one overflows its column.
@@ -51,30 +76,48 @@ std::string Cell(const std::string& text, std::size_t width) {
     return text + std::string(text.size() + 2 > width ? 2 : width - text.size(), ' ');
 }
 
+// One line of the channel table: the channel column, then a column per field, the last unpadded.
+std::string TableRow(const std::vector<std::string>& cells) {
+    constexpr std::size_t CHANNEL_COLUMN = 9;
+    constexpr std::size_t FIELD_COLUMN = 18;
+    std::string row;
+    for (std::size_t i = 0; i + 1 < cells.size(); ++i) row += Cell(cells[i], i == 0 ? CHANNEL_COLUMN : FIELD_COLUMN);
+    return row + cells.back() + "\n";
+}
+
 void PrintChannelTable(std::ostream& out, const TimingBlock& b) {
-    const std::size_t first = 9;
-    const std::size_t column = 18;
-    out << Cell("channel", first) << Cell("delay", column) << Cell("width", column) << Cell("time140", column)
-        << "time204\n";
+    std::vector<std::string> header{"channel"};
+    for (const timing::ChannelField& field : timing::CHANNEL_FIELDS) header.push_back(field.name);
+    out << TableRow(header);
     for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
-        const timing::ChannelCounts& c = b.channels[static_cast<std::size_t>(ch - 1)];
-        out << Cell(std::to_string(ch), first) << Cell(FormatTime(c.delay), column) << Cell(FormatTime(c.width), column)
-            << Cell(FormatTime(c.time140), column) << FormatTime(c.time204) << "\n";
+        std::vector<std::string> cells{std::to_string(ch)};
+        for (const timing::ChannelField& field : timing::CHANNEL_FIELDS) {
+            cells.push_back(FormatTime(b.channels[ChannelIndex(ch)].*field.member));
+        }
+        out << TableRow(cells);
     }
 }
 
 std::string ChannelJson(int channel, const timing::ChannelCounts& c) {
-    return "{\"channel\":" + std::to_string(channel) + ",\"delay_ns\":" + FormatNanoseconds(c.delay) +
-           ",\"width_ns\":" + FormatNanoseconds(c.width) + ",\"time140_ns\":" + FormatNanoseconds(c.time140) +
-           ",\"time204_ns\":" + FormatNanoseconds(c.time204) + "}";
+    std::string json = "{\"channel\":" + std::to_string(channel);
+    for (const timing::ChannelField& field : timing::CHANNEL_FIELDS) {
+        json += "," + JsonString(std::string(field.name) + "_ns") + ":" + FormatNanoseconds(c.*field.member);
+    }
+    return json + "}";
 }
 
 }  // namespace
 
+std::string RateText(std::uint32_t ticks) {
+    const std::string period = "period " + std::to_string(ticks) + " x " + FormatNumber(units::NS_PER_TICK) + " ns";
+    const std::string rate = ticks == 0 ? "none" : FormatRate(units::WireToFrequency(ticks));
+    return rate + " (" + period + ")";
+}
+
 void PrintStatus(std::ostream& out, const std::string& port, float celsius, const TimingBlock& b) {
     out << "port          " << port << "\n"
         << "temperature   " << FormatNumber(celsius) << " C\n"
-        << "trigger rate  " << TriggerText(b.triggerTicks) << "\n"
+        << "trigger rate  " << RateText(b.triggerTicks) << "\n"
         << "device        " << DeviceWordsText(b) << "\n";
     PrintChannelTable(out, b);
 }
@@ -82,13 +125,10 @@ void PrintStatus(std::ostream& out, const std::string& port, float celsius, cons
 void PrintStatusJson(std::ostream& out, const std::string& port, float celsius, const TimingBlock& b) {
     const double hz = units::WireToFrequency(b.triggerTicks);
     out << "{\"port\":" << JsonString(port) << ",\"temperature_c\":" << JsonNumber(celsius)
-        << ",\"trigger_ticks\":" << b.triggerTicks << ",\"trigger_hz\":" << JsonNumber(hz)
-        << ",\"word128\":" << b.word128 << ",\"byte130\":" << unsigned{b.byte130}
-        << ",\"byte131\":" << unsigned{b.byte131} << ",\"byte136\":" << unsigned{b.byte136}
-        << ",\"byte137\":" << unsigned{b.byte137} << ",\"word138\":" << b.word138
-        << ",\"float276\":" << JsonNumber(b.float276) << ",\"channels\":[";
+        << ",\"trigger_ticks\":" << b.triggerTicks << ",\"trigger_hz\":" << JsonNumber(hz) << DeviceWordsJson(b)
+        << ",\"channels\":[";
     for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
-        out << (ch > 1 ? "," : "") << ChannelJson(ch, b.channels[static_cast<std::size_t>(ch - 1)]);
+        out << (ch > 1 ? "," : "") << ChannelJson(ch, b.channels[ChannelIndex(ch)]);
     }
     out << "]}\n";
 }

@@ -35,13 +35,6 @@ int ShowHelp(const Invocation& inv, std::ostream& out, std::ostream& err) {
     return EXIT_OK;
 }
 
-int ShowPorts(std::ostream& out, std::ostream& err) {
-    std::string error;
-    if (ListPorts(out, error)) return EXIT_OK;
-    err << error << "\n";
-    return EXIT_DEVICE;
-}
-
 // Opens the port before anything is sent, so that a port that is missing or
 // in use is reported as such and not as a silent device.
 int RunSteps(const Invocation& inv, std::ostream& out, std::ostream& err) {
@@ -89,7 +82,7 @@ int RunQx480(const std::vector<std::string>& args, std::ostream& out, std::ostre
     switch (inv.kind) {
         case Invocation::Kind::Usage:
         case Invocation::Kind::CommandHelp: return ShowHelp(inv, out, err);
-        case Invocation::Kind::Ports: return ShowPorts(out, err);
+        case Invocation::Kind::Alone: return inv.alone->runAlone(out, err);
         case Invocation::Kind::Run: break;
     }
     return RunSteps(inv, out, err);

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "command_table.h"
 #include "report.h"
 #include "units.h"
 
@@ -10,18 +11,6 @@ namespace tool {
 namespace {
 
 const char* OnOff(bool on) { return on ? "on" : "off"; }
-
-const char* TriggerName(QX480TriggerMode mode) {
-    switch (mode) {
-        case QX480TriggerMode::External: return "external";
-        case QX480TriggerMode::Software: return "software";
-        default: return "internal";
-    }
-}
-
-std::string RateText(std::uint32_t ticks) {
-    return FormatRate(units::WireToFrequency(ticks)) + " (period " + std::to_string(ticks) + " x 4 ns)";
-}
 
 // Why a step failed, with {port}, {what} and {ms} filled in.
 struct FailureLine {
@@ -53,20 +42,7 @@ void Fill(std::string& text, const std::string& field, const std::string& value)
 Session::Session(QX480DDG& device, std::string portLabel, bool json, std::ostream& out, std::ostream& err)
     : m_device(device), m_port(std::move(portLabel)), m_json(json), m_out(out), m_err(err) {}
 
-bool Session::Run(const Step& step) {
-    switch (step.action) {
-        case Action::Delay: return SetTime(step, &QX480DDG::SetDelayCounts, "delay");
-        case Action::Width: return SetTime(step, &QX480DDG::SetPulseWidthCounts, "width");
-        case Action::Channel: return SetChannel(step);
-        case Action::Output: return SetOutput(step);
-        case Action::Trigger: return SetTrigger(step);
-        case Action::Rate: return SetRate(step);
-        case Action::Fire: return Fire();
-        case Action::Temp: return Temperature();
-        case Action::Status: return Status();
-    }
-    return false;
-}
+bool Session::Run(const Step& step) { return (this->*step.command->run)(step); }
 
 std::string DescribeFailure(const QX480Outcome& outcome, const std::string& port, const std::string& what) {
     for (const FailureLine& line : FAILURE_LINES) {
@@ -84,6 +60,10 @@ bool Session::Report(const QX480Outcome& outcome, const std::string& what) {
     if (!outcome.ok()) m_err << DescribeFailure(outcome, m_port, what) << "\n";
     return outcome.ok();
 }
+
+bool Session::SetDelay(const Step& step) { return SetTime(step, &QX480DDG::SetDelayCounts, "delay"); }
+
+bool Session::SetWidth(const Step& step) { return SetTime(step, &QX480DDG::SetPulseWidthCounts, "width"); }
 
 bool Session::SetTime(const Step& step, CountsSetter set, const char* what) {
     const std::string time = FormatTime(step.counts);
@@ -114,7 +94,7 @@ bool Session::SetOutput(const Step& step) {
 }
 
 bool Session::SetTrigger(const Step& step) {
-    const std::string mode = TriggerName(step.mode);
+    const std::string mode = TriggerModeName(step.mode);
     QX480Outcome outcome;
     m_device.SetTrigger(step.mode, outcome);
     if (!Report(outcome, "the " + mode + " trigger")) return false;
@@ -131,7 +111,7 @@ bool Session::SetRate(const Step& step) {
     return true;
 }
 
-bool Session::Fire() {
+bool Session::Fire(const Step&) {
     QX480Outcome outcome;
     m_device.SoftwareTrigger(outcome);
     if (!Report(outcome, "the software trigger")) return false;
@@ -139,7 +119,7 @@ bool Session::Fire() {
     return true;
 }
 
-bool Session::Temperature() {
+bool Session::Temperature(const Step&) {
     float celsius = 0;
     QX480Outcome outcome;
     m_device.ReadTemperature(&celsius, outcome);
@@ -152,7 +132,7 @@ bool Session::Temperature() {
     return true;
 }
 
-bool Session::Status() {
+bool Session::Status(const Step&) {
     float celsius = 0;
     TimingBlock block;
     QX480Outcome outcome;

@@ -20,8 +20,22 @@ public:
     // `portLabel` names the port in messages; `device` must be open.
     Session(QX480DDG& device, std::string portLabel, bool json, std::ostream& out, std::ostream& err);
 
-    // False after printing why the step failed.
+    // Carries out a step of the command table; false after printing why it failed.
     bool Run(const Step& step);
+
+    // What each device command does with its checked step, as the command
+    // table names them: print what was set or read (set commands print
+    // nothing with --json) and return true, or print why it failed and
+    // return false.
+    bool SetDelay(const Step& step);
+    bool SetWidth(const Step& step);
+    bool SetChannel(const Step& step);
+    bool SetOutput(const Step& step);
+    bool SetTrigger(const Step& step);
+    bool SetRate(const Step& step);
+    bool Fire(const Step& step);
+    bool Temperature(const Step& step);
+    bool Status(const Step& step);
 
 private:
     // Prints why `what` failed, unless it did not; returns outcome.ok().
@@ -30,13 +44,6 @@ private:
     using CountsSetter = bool (QX480DDG::*)(int channel, std::uint64_t counts, QX480Outcome& outcome);
 
     bool SetTime(const Step& step, CountsSetter set, const char* what);
-    bool SetChannel(const Step& step);
-    bool SetOutput(const Step& step);
-    bool SetTrigger(const Step& step);
-    bool SetRate(const Step& step);
-    bool Fire();
-    bool Temperature();
-    bool Status();
 
     QX480DDG& m_device;
     const std::string m_port;

@@ -25,14 +25,43 @@ struct Unit {
     int powerOfTen;  // of the quantity's base step
 };
 
-// Times in powers of ten of the 10 ps count.
-const std::vector<Unit> kTimeUnits{{"", 2},   {"ps", -1}, {"ns", 2}, {"us", 5},
-                                   {"µs", 5}, {"μs", 5},  {"ms", 8}, {"s", 11}};
-// Rates in powers of ten of 1 Hz.
-const std::vector<Unit> kRateUnits{{"", 0}, {"Hz", 0}, {"kHz", 3}, {"MHz", 6}};
+// The exponent of a power of ten: 100 -> 2.
+constexpr int DecimalExponent(std::int64_t power) {
+    int exponent = 0;
+    for (; power >= 10; power /= 10) ++exponent;
+    return exponent;
+}
+
+// One nanosecond is 10^NS counts of the wire, one picosecond 10^PS.
+constexpr int NS = DecimalExponent(units::COUNTS_PER_NS);
+constexpr int PS = -DecimalExponent(units::PS_PER_COUNT);
+
+// Times in powers of ten of the 10 ps count, largest first. Of the names
+// that share a power the first is the one printed; "" is the default.
+const std::vector<Unit> kTimeUnits{{"s", NS + 9},  {"ms", NS + 6}, {"us", NS + 3}, {"µs", NS + 3},
+                                   {"μs", NS + 3}, {"ns", NS},     {"", NS},       {"ps", PS}};
+// Rates in powers of ten of 1 Hz, in the same way.
+const std::vector<Unit> kRateUnits{{"MHz", 6}, {"kHz", 3}, {"Hz", 0}, {"", 0}};
 
 // An exponent beyond this is past every wire field, so saturating there is exact enough.
 constexpr long long kExponentLimit = 1000000;
+
+// The units a quantity is printed in, largest first: the first name of each power.
+std::vector<Unit> PrintedUnits(const std::vector<Unit>& units) {
+    std::vector<Unit> printed;
+    for (const Unit& u : units) {
+        if (*u.name != '\0' && (printed.empty() || printed.back().powerOfTen != u.powerOfTen)) printed.push_back(u);
+    }
+    return printed;
+}
+
+std::uint64_t WholePowerOfTen(int exponent) {
+    std::uint64_t power = 1;
+    for (int i = 0; i < exponent; ++i) power *= 10;
+    return power;
+}
+
+double PowerOfTen(int exponent) { return static_cast<double>(WholePowerOfTen(exponent)); }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -174,16 +203,13 @@ UnitError ParseRate(const std::string& text, std::uint32_t& ticks) {
 
 std::string FormatTime(std::uint64_t counts) {
     if (counts == 0) return "0 ns";
-    struct Scale {
-        std::uint64_t counts;
-        const char* unit;
-    };
-    const std::uint64_t ns = static_cast<std::uint64_t>(units::COUNTS_PER_NS);
-    const Scale scales[] = {{ns * 1000000000, "s"}, {ns * 1000000, "ms"}, {ns * 1000, "us"}, {ns, "ns"}};
-    for (const Scale& s : scales) {
-        if (counts >= s.counts) return ExactQuotient(counts, s.counts) + " " + s.unit;
+    static const std::vector<Unit> printed = PrintedUnits(kTimeUnits);
+    for (std::size_t i = 0; i + 1 < printed.size(); ++i) {
+        const std::uint64_t scale = WholePowerOfTen(printed[i].powerOfTen);
+        if (counts >= scale) return ExactQuotient(counts, scale) + " " + printed[i].name;
     }
-    return std::to_string(counts * static_cast<std::uint64_t>(units::PS_PER_COUNT)) + " ps";
+    const Unit& smallest = printed.back();
+    return std::to_string(counts * WholePowerOfTen(-smallest.powerOfTen)) + " " + smallest.name;
 }
 
 std::string FormatNanoseconds(std::uint64_t counts) {
@@ -195,9 +221,12 @@ std::string FormatNumber(double value) { return Shortest(value); }
 std::string FormatNumber(float value) { return Shortest(value); }
 
 std::string FormatRate(double hz) {
-    if (hz >= 1e6) return Significant(hz / 1e6, 9) + " MHz";
-    if (hz >= 1e3) return Significant(hz / 1e3, 9) + " kHz";
-    return Significant(hz, 9) + " Hz";
+    static const std::vector<Unit> printed = PrintedUnits(kRateUnits);
+    for (std::size_t i = 0; i + 1 < printed.size(); ++i) {
+        const double scale = PowerOfTen(printed[i].powerOfTen);
+        if (hz >= scale) return Significant(hz / scale, 9) + " " + printed[i].name;
+    }
+    return Significant(hz / PowerOfTen(printed.back().powerOfTen), 9) + " " + printed.back().name;
 }
 
 }  // namespace tool
