@@ -19,8 +19,13 @@ install(FILES
   ${PROJECT_SOURCE_DIR}/serial/serial_port.h
   ${PROJECT_SOURCE_DIR}/device/outcome.h
   ${PROJECT_SOURCE_DIR}/device/qx480ddg.h
+  ${PROJECT_SOURCE_DIR}/capi/qx480.h
   ${PROJECT_BINARY_DIR}/include/qx480_export.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qx480)
+
+if(QX480_MSVC_IMPORT_LIB)
+  install(FILES ${QX480_MSVC_IMPORT_LIB} ${PROJECT_SOURCE_DIR}/capi/qx480.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endif()
 
 install(EXPORT qx480Targets NAMESPACE qx480:: DESTINATION ${QX480_CMAKE_DIR})
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/qx480Config.cmake.in

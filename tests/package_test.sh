@@ -27,7 +27,7 @@ fail() {
 prefix="$work/prefix"
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log" >&2; fail "install failed"; }
 
-for header in frame.h commands.h serial_port.h outcome.h qx480ddg.h qx480_export.h; do
+for header in frame.h commands.h serial_port.h outcome.h qx480ddg.h qx480.h qx480_export.h; do
   [ -f "$prefix/include/qx480/$header" ] || fail "include/qx480/$header is not installed"
 done
 [ ! -e "$prefix/include/qx480/frame_receiver.h" ] || fail "the internal frame_receiver.h is installed"
@@ -44,7 +44,7 @@ grep -q 'Copyright (c) 2026 The qx480 developers' "$prefix/share/doc/qx480/LICEN
 
 # The CMake package, from an outside project.
 cmake -S "$source/examples" -B "$work/example" -G "$generator" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+  -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_C_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
   -DCMAKE_PREFIX_PATH="$prefix" >"$work/example.log" 2>&1 || { cat "$work/example.log" >&2; fail "configure failed"; }
 cmake --build "$work/example" >"$work/example.log" 2>&1 || { cat "$work/example.log" >&2; fail "build failed"; }
 
@@ -80,6 +80,9 @@ for example in "$work/example/qx480_example" $pc_example; do
   "$example" "$work/device" >"$work/run.out" || fail "$example failed"
   grep -q '^channel 2: delay 250 ns, width 50 ns$' "$work/run.out" || fail "$example printed: $(cat "$work/run.out")"
 done
+"$work/example/qx480_c_example" "$work/device" >"$work/run-c.out" || fail "the C example failed"
+grep -q '^channel 1: delay 1000 x 10 ps, width 0.000000100 s, rate 1000.0 Hz$' "$work/run-c.out" ||
+  fail "the C example printed: $(cat "$work/run-c.out")"
 "$prefix/bin/qx480" --port "$work/device" delay 3 0.01ns status >"$work/tool.out" || fail "the installed qx480 failed"
 grep -q '^3  *10 ps ' "$work/tool.out" || fail "the installed qx480 printed: $(cat "$work/tool.out")"
 "$prefix/bin/QX480_UnitTest" >/dev/null || fail "the installed QX480_UnitTest failed"

@@ -1,0 +1,178 @@
+/*
+ * The C interface of the qx480 library: the QX480DDG delay and pulse
+ * generator from C, or from anything that calls C (LabVIEW, MATLAB, C#,
+ * Python's ctypes, Rust).
+ *
+ * A device is an opaque handle that qx480_open gives and qx480_close takes.
+ * Every other call returns a status: QX480_OK (0) or a negative QX480_ERR_
+ * code, never anything else, and on a failure writes nothing through its
+ * output pointers. Nothing crosses this interface but fixed-width integers,
+ * double, float, const char* and the structs below, and no C++ exception
+ * escapes it.
+ *
+ * Every command and query is one request to the device and one answer,
+ * written within 1000 ms and answered within 1000 ms more (a receive may run
+ * up to 100 ms past its limit, the last read's own). QX480_OK means the
+ * device answered this request and accepted it. When a command fails after
+ * its request went out, whether the device applied it is not known: read it
+ * back with qx480_read_timing. The protocol carries no sequence number, so a
+ * late answer to an earlier request of the same command cannot be told from
+ * the answer to this one.
+ *
+ * Threads: calls on one handle are serialized by the handle, so several
+ * threads may share it; different handles are independent. There is no
+ * global state. qx480_close must not race with other calls on its handle.
+ */
+#ifndef QX480_H
+#define QX480_H
+
+#include <stdint.h>
+
+#include "qx480_export.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct qx480_device qx480_device; /* opaque */
+
+/* Status codes: 0 is success, errors are negative; values never change or get reused. */
+#define QX480_OK 0
+#define QX480_ERR_ARGUMENT (-1)      /* an argument was refused; nothing was sent */
+#define QX480_ERR_NOT_OPEN (-2)      /* the device's port is not open */
+#define QX480_ERR_NO_PORT (-3)       /* open: no such port */
+#define QX480_ERR_PORT_BUSY (-4)     /* open: held by another program */
+#define QX480_ERR_PERMISSION (-5)    /* open: not allowed */
+#define QX480_ERR_NOT_SERIAL (-6)    /* open: not a serial port */
+#define QX480_ERR_SETTINGS (-7)      /* open: the port refused the line settings or baud rate */
+#define QX480_ERR_WRITE (-8)         /* the request was not written in full */
+#define QX480_ERR_NO_ANSWER (-9)     /* no answer within the limit */
+#define QX480_ERR_BAD_ANSWER (-10)   /* corrupted or incomplete frame */
+#define QX480_ERR_PORT (-11)         /* the port failed: hang-up, unplugged adapter */
+#define QX480_ERR_REFUSED (-12)      /* the device answered no */
+#define QX480_ERR_SHORT_ANSWER (-13) /* a query's answer was too short for it */
+#define QX480_ERR_ECHO (-14)         /* a query came back as its own request: a loopback or a local echo */
+#define QX480_ERR_MEMORY (-15)       /* out of memory */
+#define QX480_ERR_INTERNAL (-16)     /* anything else; never a crash */
+
+#define QX480_TRIGGER_INTERNAL 0
+#define QX480_TRIGGER_EXTERNAL 1
+#define QX480_TRIGGER_SOFTWARE 2
+
+#define QX480_CHANNEL_COUNT 8
+
+/* Directions of a traced frame. */
+#define QX480_TRACE_SENT 0
+#define QX480_TRACE_RECEIVED 1
+#define QX480_TRACE_DROPPED 2 /* stray bytes, another command's frame, a frame that failed its checks */
+
+/* One channel's times, exactly in 10 ps counts and in seconds. */
+typedef struct qx480_channel_timing {
+    uint64_t delay_counts;
+    uint64_t width_counts;
+    uint64_t time140_counts;
+    uint64_t time204_counts;
+    double delay_s;
+    double width_s;
+    double time140_s;
+    double time204_s;
+} qx480_channel_timing;
+
+/* The device's whole timing block. The caller sets `size` to
+ * sizeof(qx480_timing) before the call; new fields are only ever appended, and
+ * a smaller size from a caller built against an older header is honoured (only
+ * that many bytes are written). */
+typedef struct qx480_timing {
+    uint32_t size;
+    uint32_t trigger_ticks; /* internal trigger period in 4 ns ticks */
+    double trigger_hz;      /* 1e9 / (trigger_ticks * 4); 0.0 for 0 ticks */
+    uint32_t word128;       /* device fields, passed on as the device reports them */
+    uint32_t byte130;
+    uint32_t byte131;
+    uint32_t byte136;
+    uint32_t byte137;
+    uint32_t word138;
+    float float276;
+    qx480_channel_timing channels[QX480_CHANNEL_COUNT]; /* channel n is channels[n - 1] */
+} qx480_timing;
+
+/* Called for each frame sent, received or dropped, on the calling thread,
+ * inside the call: `frame` is valid only during the callback, which must not
+ * call back into the library with the same handle. */
+typedef void (*qx480_trace_fn)(void* user, int32_t direction, const uint8_t* frame, int32_t size);
+
+/* "MAJOR.MINOR.PATCH" of the library. Never fails. */
+QX480_EXPORT const char* qx480_version(void);
+
+/* The name of a status, "QX480_ERR_REFUSED"; "QX480_UNKNOWN_STATUS" for a
+ * value that is no status. Never fails; the string is static. */
+QX480_EXPORT const char* qx480_status_name(int32_t status);
+
+/* One English sentence on a status; one for an unknown value too. Never fails; static. */
+QX480_EXPORT const char* qx480_status_text(int32_t status);
+
+/* Opens the device on `port_utf8` ("/dev/ttyUSB0", "COM3", "\\\\.\\COM10")
+ * at `baud` with 8 data bits, no parity and one stop bit, and stores the new
+ * handle in *out (NULL on any failure). Sends nothing.
+ * Returns OK; ARGUMENT (out or port_utf8 NULL, baud <= 0, a name that is not
+ * UTF-8); NO_PORT; PORT_BUSY; PERMISSION; NOT_SERIAL; SETTINGS; MEMORY;
+ * INTERNAL (the system refused for another reason). */
+QX480_EXPORT int32_t qx480_open(const char* port_utf8, int32_t baud, qx480_device** out);
+
+/* Closes the port and frees the handle. NULL is harmless. */
+QX480_EXPORT void qx480_close(qx480_device* dev);
+
+/* The failures every call below can return besides those it names:
+ * ARGUMENT (dev NULL); NOT_OPEN; WRITE; NO_ANSWER; BAD_ANSWER; PORT;
+ * MEMORY; INTERNAL. The commands also return REFUSED when the device says no. */
+
+/* QX480_TRIGGER_INTERNAL, _EXTERNAL or _SOFTWARE; any other value is ARGUMENT. */
+QX480_EXPORT int32_t qx480_set_trigger_source(qx480_device* dev, int32_t source);
+
+/* The internal trigger rate in hertz. The device takes a period of whole 4 ns
+ * ticks: 1e9 / hz / 4, cut toward zero; the rate that period gives is stored
+ * in *programmed_hz (may be NULL). ARGUMENT for NaN, hz <= 0, hz above
+ * 250 MHz and rates slower than about 0.0582 Hz (a period beyond 2^32 ticks). */
+QX480_EXPORT int32_t qx480_set_trigger_rate(qx480_device* dev, double hz, double* programmed_hz);
+
+/* The internal trigger period exactly, in 4 ns ticks; 0 is ARGUMENT. */
+QX480_EXPORT int32_t qx480_set_trigger_ticks(qx480_device* dev, uint32_t ticks);
+
+/* Switches channel 1..8 (others: ARGUMENT) on (non-zero) or off (0). */
+QX480_EXPORT int32_t qx480_set_channel_output(qx480_device* dev, int32_t channel, int32_t on);
+
+/* Switches the global output on (non-zero) or off (0). */
+QX480_EXPORT int32_t qx480_set_output(qx480_device* dev, int32_t on);
+
+/* A channel's delay or pulse width in seconds, sent as the nearest whole
+ * 10 ps step. ARGUMENT for a channel outside 1..8 and for a time that is
+ * negative, not finite, beyond the 64-bit wire field, or not within a
+ * thousandth of a step of a whole step (5e-12, 12.345e-9). */
+QX480_EXPORT int32_t qx480_set_delay(qx480_device* dev, int32_t channel, double seconds);
+QX480_EXPORT int32_t qx480_set_width(qx480_device* dev, int32_t channel, double seconds);
+
+/* The same exactly, in 10 ps counts; ARGUMENT for a channel outside 1..8. */
+QX480_EXPORT int32_t qx480_set_delay_counts(qx480_device* dev, int32_t channel, uint64_t counts_10ps);
+QX480_EXPORT int32_t qx480_set_width_counts(qx480_device* dev, int32_t channel, uint64_t counts_10ps);
+
+/* Fires one software trigger. */
+QX480_EXPORT int32_t qx480_fire(qx480_device* dev);
+
+/* The device temperature in degrees Celsius. ARGUMENT for celsius NULL;
+ * SHORT_ANSWER; ECHO. */
+QX480_EXPORT int32_t qx480_read_temperature(qx480_device* dev, float* celsius);
+
+/* All eight channels and the device-wide values, in one exchange. ARGUMENT
+ * for out NULL or out->size 0, below 4 or above sizeof(qx480_timing);
+ * SHORT_ANSWER; ECHO. out->size is left as the caller set it. */
+QX480_EXPORT int32_t qx480_read_timing(qx480_device* dev, qx480_timing* out);
+
+/* Calls fn(user, direction, frame, size) for every frame of later calls on
+ * this handle; fn NULL removes it. ARGUMENT for dev NULL. */
+QX480_EXPORT int32_t qx480_set_trace(qx480_device* dev, qx480_trace_fn fn, void* user);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* QX480_H */

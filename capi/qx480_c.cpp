@@ -1,0 +1,279 @@
+// The C interface over QX480DDG: handles, status codes, times in seconds.
+#include <cmath>
+#include <cstddef>
+#include <cstring>
+#include <mutex>
+#include <new>
+
+#include "qx480.h"
+#include "qx480ddg.h"
+
+struct qx480_device {
+    QX480DDG device;
+    // Serializes the calls on one handle.
+    std::mutex mutex;
+};
+
+namespace {
+
+// Indexed by QX480Status.
+constexpr std::int32_t STATUS_CODE[] = {
+    QX480_OK,
+    QX480_ERR_ARGUMENT,
+    QX480_ERR_NOT_OPEN,
+    QX480_ERR_WRITE,
+    QX480_ERR_NO_ANSWER,
+    QX480_ERR_BAD_ANSWER,
+    QX480_ERR_PORT,
+    QX480_ERR_REFUSED,
+    QX480_ERR_SHORT_ANSWER,
+    QX480_ERR_ECHO,
+    QX480_ERR_NO_PORT,
+    QX480_ERR_PORT_BUSY,
+    QX480_ERR_PERMISSION,
+    QX480_ERR_NOT_SERIAL,
+    QX480_ERR_SETTINGS,
+    QX480_ERR_INTERNAL,
+};
+static_assert(sizeof STATUS_CODE / sizeof STATUS_CODE[0] == static_cast<std::size_t>(QX480Status::OpenFailed) + 1,
+              "one code per status");
+
+struct StatusInfo {
+    const char* name;
+    const char* text;
+};
+
+// Indexed by -status.
+constexpr StatusInfo STATUS_INFO[] = {
+    {"QX480_OK", "The device answered the request and accepted it."},
+    {"QX480_ERR_ARGUMENT", "An argument was refused; nothing was sent."},
+    {"QX480_ERR_NOT_OPEN", "The device's port is not open."},
+    {"QX480_ERR_NO_PORT", "There is no such port."},
+    {"QX480_ERR_PORT_BUSY", "The port is held by another program."},
+    {"QX480_ERR_PERMISSION", "There is no permission to open the port."},
+    {"QX480_ERR_NOT_SERIAL", "The port is not a serial port."},
+    {"QX480_ERR_SETTINGS", "The port refused the line settings or the baud rate."},
+    {"QX480_ERR_WRITE", "The request was not written in full within the time limit."},
+    {"QX480_ERR_NO_ANSWER", "No answer came within the time limit: is the device on, on this port, at this baud rate?"},
+    {"QX480_ERR_BAD_ANSWER", "The answer was corrupted or incomplete: check the baud rate and the cable."},
+    {"QX480_ERR_PORT", "The port failed: was it unplugged?"},
+    {"QX480_ERR_REFUSED", "The device refused the request."},
+    {"QX480_ERR_SHORT_ANSWER", "The answer was too short for the query."},
+    {"QX480_ERR_ECHO", "The request came back as its answer: a loopback plug or a local echo is on the line."},
+    {"QX480_ERR_MEMORY", "The library ran out of memory."},
+    {"QX480_ERR_INTERNAL", "The library failed for a reason of its own."},
+};
+constexpr StatusInfo UNKNOWN_STATUS{"QX480_UNKNOWN_STATUS", "The value is not a qx480 status code."};
+
+const StatusInfo& InfoOf(std::int32_t status) {
+    const std::int64_t index = -static_cast<std::int64_t>(status);
+    constexpr auto count = static_cast<std::int64_t>(sizeof STATUS_INFO / sizeof STATUS_INFO[0]);
+    return index >= 0 && index < count ? STATUS_INFO[index] : UNKNOWN_STATUS;
+}
+
+std::int32_t CodeOf(const QX480Outcome& outcome) { return STATUS_CODE[static_cast<std::size_t>(outcome.status)]; }
+
+// Runs `body`, turning any exception into a status.
+template <class Body>
+std::int32_t Guarded(Body body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return QX480_ERR_MEMORY;
+    } catch (...) {
+        return QX480_ERR_INTERNAL;
+    }
+}
+
+// Runs `call(device, outcome)` on the handle's device, one call at a time.
+template <class Call>
+std::int32_t OnDevice(qx480_device* dev, Call call) noexcept {
+    if (dev == nullptr) return QX480_ERR_ARGUMENT;
+    return Guarded([&] {
+        const std::lock_guard<std::mutex> lock(dev->mutex);
+        QX480Outcome outcome;
+        call(dev->device, outcome);
+        return CodeOf(outcome);
+    });
+}
+
+constexpr double COUNTS_PER_SECOND = qx480::units::COUNTS_PER_NS * qx480::units::NS_PER_SECOND;
+constexpr double WIRE_FIELD_END = 18446744073709551616.0;  // 2^64
+// How far from a whole 10 ps step a time in seconds may lie, in steps.
+constexpr double STEP_TOLERANCE = 1e-3;
+
+// The nearest whole count of 10 ps to `seconds`; false when there is none
+// that the time stands for.
+bool SecondsToCounts(double seconds, std::uint64_t& counts) {
+    if (!std::isfinite(seconds) || seconds < 0) return false;
+    const double steps = seconds * COUNTS_PER_SECOND;
+    const double nearest = std::round(steps);
+    if (nearest >= WIRE_FIELD_END) return false;
+    // Past 2^53 steps a double holds no fraction of a step; below it the
+    // product may carry the rounding of `seconds` itself.
+    const bool whole = std::fabs(steps - nearest) <= STEP_TOLERANCE || nearest / COUNTS_PER_SECOND == seconds;
+    if (!whole) return false;
+    counts = static_cast<std::uint64_t>(nearest);
+    return true;
+}
+
+double CountsToSeconds(std::uint64_t counts) { return static_cast<double>(counts) / COUNTS_PER_SECOND; }
+
+using CountsSetter = bool (QX480DDG::*)(int channel, std::uint64_t counts, QX480Outcome& outcome);
+
+std::int32_t SetTime(qx480_device* dev, std::int32_t channel, double seconds, CountsSetter set) noexcept {
+    std::uint64_t counts;
+    if (dev == nullptr || !SecondsToCounts(seconds, counts)) return QX480_ERR_ARGUMENT;
+    return OnDevice(dev, [&](QX480DDG& d, QX480Outcome& o) { (d.*set)(channel, counts, o); });
+}
+
+std::int32_t SetCounts(qx480_device* dev, std::int32_t channel, std::uint64_t counts, CountsSetter set) noexcept {
+    return OnDevice(dev, [&](QX480DDG& d, QX480Outcome& o) { (d.*set)(channel, counts, o); });
+}
+
+qx480_channel_timing ChannelTiming(const qx480::timing::ChannelCounts& c) {
+    return {c.delay,
+            c.width,
+            c.time140,
+            c.time204,
+            CountsToSeconds(c.delay),
+            CountsToSeconds(c.width),
+            CountsToSeconds(c.time140),
+            CountsToSeconds(c.time204)};
+}
+
+qx480_timing Timing(const qx480::timing::Block& block) {
+    qx480_timing t{};
+    t.size = sizeof t;
+    t.trigger_ticks = block.triggerTicks;
+    t.trigger_hz = qx480::units::WireToFrequency(block.triggerTicks);
+    t.word128 = block.word128;
+    t.byte130 = block.byte130;
+    t.byte131 = block.byte131;
+    t.byte136 = block.byte136;
+    t.byte137 = block.byte137;
+    t.word138 = block.word138;
+    t.float276 = block.float276;
+    for (std::size_t i = 0; i < block.channels.size(); ++i) t.channels[i] = ChannelTiming(block.channels[i]);
+    return t;
+}
+
+// The caller's struct may be older and smaller than ours, never larger.
+bool TimingSizeKnown(std::uint32_t size) { return size >= sizeof(std::uint32_t) && size <= sizeof(qx480_timing); }
+
+// Copies all but the size field, as far as the caller's struct reaches.
+void CopyTiming(const qx480_timing& from, qx480_timing* to) {
+    constexpr std::size_t head = sizeof from.size;
+    std::memcpy(reinterpret_cast<unsigned char*>(to) + head, reinterpret_cast<const unsigned char*>(&from) + head,
+                to->size - head);
+}
+
+// Indexed by QX480FrameDirection.
+constexpr std::int32_t TRACE_DIRECTION[] = {QX480_TRACE_SENT, QX480_TRACE_RECEIVED, QX480_TRACE_DROPPED};
+
+}  // namespace
+
+extern "C" {
+
+const char* qx480_version(void) { return QX480_VERSION; }
+
+const char* qx480_status_name(std::int32_t status) { return InfoOf(status).name; }
+
+const char* qx480_status_text(std::int32_t status) { return InfoOf(status).text; }
+
+std::int32_t qx480_open(const char* port_utf8, std::int32_t baud, qx480_device** out) {
+    if (out == nullptr) return QX480_ERR_ARGUMENT;
+    *out = nullptr;
+    if (port_utf8 == nullptr || baud <= 0) return QX480_ERR_ARGUMENT;
+    return Guarded([&] {
+        qx480_device* dev = new qx480_device;
+        QX480Outcome outcome;
+        if (!dev->device.Open(port_utf8, baud, outcome)) {
+            delete dev;
+            return CodeOf(outcome);
+        }
+        *out = dev;
+        return QX480_OK;
+    });
+}
+
+void qx480_close(qx480_device* dev) { delete dev; }
+
+std::int32_t qx480_set_trigger_source(qx480_device* dev, std::int32_t source) {
+    if (source != QX480_TRIGGER_INTERNAL && source != QX480_TRIGGER_EXTERNAL && source != QX480_TRIGGER_SOFTWARE) {
+        return QX480_ERR_ARGUMENT;
+    }
+    const auto mode = static_cast<QX480TriggerMode>(source);
+    return OnDevice(dev, [&](QX480DDG& d, QX480Outcome& o) { d.SetTrigger(mode, o); });
+}
+
+std::int32_t qx480_set_trigger_rate(qx480_device* dev, double hz, double* programmed_hz) {
+    std::uint32_t ticks = 0;
+    // FrequencyToWire sends 0 ticks above 250 MHz; here that is refused.
+    if (!qx480::units::FrequencyToWire(hz, ticks) || ticks == 0) return QX480_ERR_ARGUMENT;
+    const std::int32_t status = qx480_set_trigger_ticks(dev, ticks);
+    if (status == QX480_OK && programmed_hz != nullptr) *programmed_hz = qx480::units::WireToFrequency(ticks);
+    return status;
+}
+
+std::int32_t qx480_set_trigger_ticks(qx480_device* dev, std::uint32_t ticks) {
+    return OnDevice(dev, [&](QX480DDG& d, QX480Outcome& o) { d.SetTriggerPeriod(ticks, o); });
+}
+
+std::int32_t qx480_set_channel_output(qx480_device* dev, std::int32_t channel, std::int32_t on) {
+    return OnDevice(dev, [&](QX480DDG& d, QX480Outcome& o) { d.SetOutputChannel(channel, on != 0, o); });
+}
+
+std::int32_t qx480_set_output(qx480_device* dev, std::int32_t on) {
+    return OnDevice(dev, [&](QX480DDG& d, QX480Outcome& o) { d.SetGlobalOutput(on != 0, o); });
+}
+
+std::int32_t qx480_set_delay(qx480_device* dev, std::int32_t channel, double seconds) {
+    return SetTime(dev, channel, seconds, &QX480DDG::SetDelayCounts);
+}
+
+std::int32_t qx480_set_width(qx480_device* dev, std::int32_t channel, double seconds) {
+    return SetTime(dev, channel, seconds, &QX480DDG::SetPulseWidthCounts);
+}
+
+std::int32_t qx480_set_delay_counts(qx480_device* dev, std::int32_t channel, std::uint64_t counts_10ps) {
+    return SetCounts(dev, channel, counts_10ps, &QX480DDG::SetDelayCounts);
+}
+
+std::int32_t qx480_set_width_counts(qx480_device* dev, std::int32_t channel, std::uint64_t counts_10ps) {
+    return SetCounts(dev, channel, counts_10ps, &QX480DDG::SetPulseWidthCounts);
+}
+
+std::int32_t qx480_fire(qx480_device* dev) {
+    return OnDevice(dev, [&](QX480DDG& d, QX480Outcome& o) { d.SoftwareTrigger(o); });
+}
+
+std::int32_t qx480_read_temperature(qx480_device* dev, float* celsius) {
+    if (celsius == nullptr) return QX480_ERR_ARGUMENT;
+    return OnDevice(dev, [&](QX480DDG& d, QX480Outcome& o) { d.ReadTemperature(celsius, o); });
+}
+
+std::int32_t qx480_read_timing(qx480_device* dev, qx480_timing* out) {
+    if (out == nullptr || !TimingSizeKnown(out->size)) return QX480_ERR_ARGUMENT;
+    return OnDevice(dev, [&](QX480DDG& d, QX480Outcome& o) {
+        qx480::timing::Block block;
+        if (d.ReadTimingBlock(&block, o)) CopyTiming(Timing(block), out);
+    });
+}
+
+std::int32_t qx480_set_trace(qx480_device* dev, qx480_trace_fn fn, void* user) {
+    if (dev == nullptr) return QX480_ERR_ARGUMENT;
+    return Guarded([&] {
+        const std::lock_guard<std::mutex> lock(dev->mutex);
+        if (fn == nullptr) {
+            dev->device.SetFrameObserver(nullptr);
+        } else {
+            dev->device.SetFrameObserver([fn, user](QX480FrameDirection d, const std::uint8_t* frame, std::size_t n) {
+                fn(user, TRACE_DIRECTION[static_cast<std::size_t>(d)], frame, static_cast<std::int32_t>(n));
+            });
+        }
+        return QX480_OK;
+    });
+}
+
+}  // extern "C"
