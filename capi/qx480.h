@@ -114,8 +114,8 @@ QX480_EXPORT const char* qx480_status_text(int32_t status);
 /* Opens the device on `port_utf8` ("/dev/ttyUSB0", "COM3", "\\\\.\\COM10")
  * at `baud` with 8 data bits, no parity and one stop bit, and stores the new
  * handle in *out (NULL on any failure). Sends nothing.
- * Returns OK; ARGUMENT (out or port_utf8 NULL, baud <= 0, a name that is not
- * UTF-8); NO_PORT; PORT_BUSY; PERMISSION; NOT_SERIAL; SETTINGS; MEMORY;
+ * Returns OK; ARGUMENT (out or port_utf8 NULL, baud <= 0, on Windows a name
+ * that is not UTF-8; POSIX passes the name through as bytes); NO_PORT; PORT_BUSY; PERMISSION; NOT_SERIAL; SETTINGS; MEMORY;
  * INTERNAL (the system refused for another reason). */
 QX480_EXPORT int32_t qx480_open(const char* port_utf8, int32_t baud, qx480_device** out);
 
@@ -123,8 +123,9 @@ QX480_EXPORT int32_t qx480_open(const char* port_utf8, int32_t baud, qx480_devic
 QX480_EXPORT void qx480_close(qx480_device* dev);
 
 /* The failures every call below can return besides those it names:
- * ARGUMENT (dev NULL); NOT_OPEN; WRITE; NO_ANSWER; BAD_ANSWER; PORT;
- * MEMORY; INTERNAL. The commands also return REFUSED when the device says no. */
+ * ARGUMENT (dev NULL); WRITE; NO_ANSWER; BAD_ANSWER; PORT; MEMORY; INTERNAL.
+ * The commands also return REFUSED when the device says no. (NOT_OPEN does
+ * not arise: a handle from qx480_open has its port open until qx480_close.) */
 
 /* QX480_TRIGGER_INTERNAL, _EXTERNAL or _SOFTWARE; any other value is ARGUMENT. */
 QX480_EXPORT int32_t qx480_set_trigger_source(qx480_device* dev, int32_t source);

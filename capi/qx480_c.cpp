@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 
@@ -186,13 +187,10 @@ std::int32_t qx480_open(const char* port_utf8, std::int32_t baud, qx480_device**
     *out = nullptr;
     if (port_utf8 == nullptr || baud <= 0) return QX480_ERR_ARGUMENT;
     return Guarded([&] {
-        qx480_device* dev = new qx480_device;
+        auto dev = std::make_unique<qx480_device>();
         QX480Outcome outcome;
-        if (!dev->device.Open(port_utf8, baud, outcome)) {
-            delete dev;
-            return CodeOf(outcome);
-        }
-        *out = dev;
+        if (!dev->device.Open(port_utf8, baud, outcome)) return CodeOf(outcome);
+        *out = dev.release();
         return QX480_OK;
     });
 }
