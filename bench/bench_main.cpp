@@ -123,7 +123,7 @@ void PrintTable(const CollectingReporter& r) {
 
 // The counter must see the library's allocations, or "0 allocs/call" would mean nothing.
 bool AllocationsAreCounted() {
-    const qx480::bench::AllocationMeter meter;
+    const qx480::test::AllocationMeter meter;
     std::vector<std::uint8_t> out;
     qx480::BuildFrame(qx480::CommandCode(QX480Command::READ_TEMP), qx480::option::NONE, nullptr, 0, out);
     return meter.Count() >= 1;

@@ -11,7 +11,7 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using qx480::bench::AllocationMeter;
+using qx480::test::AllocationMeter;
 
 // A 10-byte frame has no PA; a 358-byte one carries the timing block.
 constexpr int SMALL_PA = 0;

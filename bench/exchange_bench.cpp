@@ -26,8 +26,8 @@ using qx480::bench::TIMING_CHANNEL;
 using qx480::bench::WAITING_CALLS;
 using qx480::bench::WARM_UP_CALLS;
 using Clock = std::chrono::steady_clock;
-using qx480::bench::AllocationMeter;
 using qx480::bench::Latencies;
+using qx480::test::AllocationMeter;
 
 constexpr int CALLS = 10000;
 

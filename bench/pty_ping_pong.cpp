@@ -2,8 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,10 +36,9 @@ bool ReadExactly(int fd, std::uint8_t* buf, int size) {
 PtyPingPong::~PtyPingPong() { Stop(); }
 
 bool PtyPingPong::Start() {
-    termios raw{};
-    cfmakeraw(&raw);
-    if (openpty(&m_master, &m_slave, nullptr, &raw, nullptr) != 0) return false;
-    if (fcntl(m_slave, F_SETFL, fcntl(m_slave, F_GETFL) | O_NONBLOCK) != 0 || pipe(m_wake) != 0) {
+    if (!m_pty.Ok()) return false;
+    const int slave = m_pty.Slave();
+    if (fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK) != 0 || pipe(m_wake) != 0) {
         Stop();
         return false;
     }
@@ -51,8 +48,8 @@ bool PtyPingPong::Start() {
 
 bool PtyPingPong::RoundTrip() {
     std::uint8_t message[MESSAGE_SIZE] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};  // any ten bytes
-    if (write(m_slave, message, sizeof message) != MESSAGE_SIZE) return false;
-    return ReadExactly(m_slave, message, MESSAGE_SIZE);
+    if (write(m_pty.Slave(), message, sizeof message) != MESSAGE_SIZE) return false;
+    return ReadExactly(m_pty.Slave(), message, MESSAGE_SIZE);
 }
 
 // Echoes every whole message until woken.
@@ -60,15 +57,15 @@ void PtyPingPong::Answer() {
     std::uint8_t buf[MESSAGE_SIZE];
     int have = 0;
     for (;;) {
-        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        pollfd fds[2] = {{m_pty.Master(), POLLIN, 0}, {m_wake[0], POLLIN, 0}};
         if (poll(fds, 2, -1) < 0 && errno != EINTR) return;
         if (fds[1].revents != 0 || (fds[0].revents & (POLLHUP | POLLERR)) != 0) return;
         if ((fds[0].revents & POLLIN) == 0) continue;
-        const ssize_t n = read(m_master, buf + have, static_cast<std::size_t>(MESSAGE_SIZE - have));
+        const ssize_t n = read(m_pty.Master(), buf + have, static_cast<std::size_t>(MESSAGE_SIZE - have));
         if (n <= 0) return;
         have += static_cast<int>(n);
         if (have < MESSAGE_SIZE) continue;
-        if (write(m_master, buf, sizeof buf) != MESSAGE_SIZE) return;
+        if (write(m_pty.Master(), buf, sizeof buf) != MESSAGE_SIZE) return;
         have = 0;
     }
 }
@@ -80,13 +77,13 @@ void PtyPingPong::Stop() {
         const std::uint8_t byte = 1;
         while (write(m_wake[1], &byte, 1) < 0 && errno == EINTR) {
         }
-        CloseFd(m_slave);
+        m_pty.CloseSlave();
         m_thread.join();
     }
     CloseFd(m_wake[0]);
     CloseFd(m_wake[1]);
-    CloseFd(m_slave);
-    CloseFd(m_master);
+    m_pty.CloseSlave();
+    m_pty.CloseMaster();
 }
 
 }  // namespace bench

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <thread>
 
+#include "pseudo_terminal.h"
+
 namespace qx480 {
 namespace bench {
 
@@ -20,7 +22,8 @@ public:
     PtyPingPong(const PtyPingPong&) = delete;
     PtyPingPong& operator=(const PtyPingPong&) = delete;
 
-    // Makes a raw pseudo-terminal pair and starts the answering thread.
+    // Starts the answering thread on the raw pseudo-terminal pair made with
+    // the object; false when the pair or the thread's wake pipe failed.
     bool Start();
     // Writes one request on the slave side and waits for the whole answer;
     // false when the line failed or nothing came back within a second.
@@ -30,8 +33,7 @@ private:
     void Answer();
     void Stop();
 
-    int m_master = -1;
-    int m_slave = -1;
+    test::PtyPair m_pty{test::PtyPair::Line::Raw};
     int m_wake[2] = {-1, -1};
     std::thread m_thread;
 };

@@ -16,6 +16,7 @@
 #include <variant>
 #include <vector>
 
+#include "qx480.h"
 #include "simulated_device.h"
 
 namespace {
@@ -31,6 +32,7 @@ struct Config {
     Options options;
     std::string port;
     bool help = false;
+    bool version = false;
 };
 
 using Setter = std::function<std::string(const std::string&)>;
@@ -40,7 +42,8 @@ struct Flag {
     std::string name;
     std::string arg;  // what the value stands for; empty for a flag without a value
     std::string help;
-    Setter set;  // what a good value looks like, or "" once set
+    Setter set;              // what a good value looks like, or "" once set
+    std::string alias = "";  // a short name ("-V"); empty for none
 };
 
 // A whole decimal number from 0 to `max`, nothing else.
@@ -227,6 +230,7 @@ std::vector<Flag> Flags(Config& c) {
          Unsigned(f.foreignFrames, qx480::sim::MAX_FOREIGN_FRAMES)},
         {"--echo", "MODE", "off, loopback (all bytes come back, nothing answers) or local (requests come back first)",
          EchoMode(f.echo)},
+        {"--version", "", "print the version and exit", Set(c.version), "-V"},
         {"--help", "", "print this help and exit", Set(c.help)},
     };
     flags.insert(flags.end(), faultFlags.begin(), faultFlags.end());
@@ -239,14 +243,15 @@ void PrintUsage(const std::vector<Flag>& flags) {
         "Simulates a QX480DDG on a new pseudo-terminal and prints the path a host opens;\n"
         "runs until SIGINT or SIGTERM. Defaults in parentheses.\n\n");
     for (const Flag& flag : flags) {
-        const std::string lhs = flag.name + (flag.arg.empty() ? "" : " " + flag.arg);
+        const std::string lhs =
+            flag.name + (flag.arg.empty() ? "" : " " + flag.arg) + (flag.alias.empty() ? "" : ", " + flag.alias);
         std::printf("  %-22s %s\n", lhs.c_str(), flag.help.c_str());
     }
 }
 
 const Flag* Find(const std::vector<Flag>& flags, const std::string& name) {
     for (const Flag& flag : flags) {
-        if (name == flag.name) return &flag;
+        if (name == flag.name || (!flag.alias.empty() && name == flag.alias)) return &flag;
     }
     return nullptr;
 }
@@ -317,6 +322,10 @@ int main(int argc, char** argv) {
     }
     if (config.help) {
         PrintUsage(Flags(config));
+        return EXIT_SUCCESS;
+    }
+    if (config.version) {
+        std::printf("qx480-sim %s\n", qx480_version());
         return EXIT_SUCCESS;
     }
     config.options.keepRequestLog = false;  // runs for as long as wanted: keep no history

@@ -27,7 +27,7 @@ long PeakRssKiB() {
 
 }  // namespace
 
-Resources Measure() { return {OpenDescriptors(), bench::LiveAllocations(), PeakRssKiB()}; }
+Resources Measure() { return {OpenDescriptors(), test::LiveAllocations(), PeakRssKiB()}; }
 
 }  // namespace soak
 }  // namespace qx480

@@ -2,34 +2,28 @@
 // pseudo-terminal: exact request bytes, state changes read back, refusals,
 // and every fault of the exchange.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <thread>
 
+#include "frames.h"
+#include "golden_frames.h"
+#include "pseudo_terminal.h"
 #include "qx480ddg.h"
 #include "simulated_device.h"
+#include "wait_until.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 using qx480::sim::Faults;
+using qx480::test::Bytes;
+using qx480::test::FrameOf;
+using qx480::test::GoldenFrame;
+using qx480::test::Hex;
+using qx480::test::ScriptedPeer;
+using qx480::test::WaitUntil;
 using Clock = std::chrono::steady_clock;
-
-Bytes Hex(const char* text) {
-    Bytes out;
-    unsigned v;
-    int n;
-    while (std::sscanf(text, "%2x%n", &v, &n) == 1) {
-        out.push_back(static_cast<std::uint8_t>(v));
-        text += n;
-    }
-    return out;
-}
+namespace golden = qx480::test::golden;
 
 long long MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -63,9 +57,9 @@ protected:
         return r.size() < 10 ? Bytes{} : Bytes(r.begin() + 7, r.end() - 3);
     }
 
-    void ExpectRequest(bool result, const char* hex) {
-        EXPECT_TRUE(result) << hex;
-        EXPECT_EQ(LastRequest(), Hex(hex));
+    void ExpectRequest(bool result, const GoldenFrame& request) {
+        EXPECT_TRUE(result) << request.text;
+        EXPECT_EQ(LastRequest(), request.bytes);
     }
 
     void SetFaults(const Faults& f) { ASSERT_TRUE(sim.SetFaults(f)); }
@@ -75,13 +69,13 @@ protected:
 };
 
 TEST_F(DeviceE2E, EveryCommandSendsItsExactRequestAndChangesTheDevice) {
-    ExpectRequest(dev.SetDelay(1, 10), "EB 90 0E 00 08 01 00 E8 03 00 00 00 00 00 00 7D 02 CC");
-    ExpectRequest(dev.SetPulseWidth(1, 100), "EB 90 0E 00 09 01 00 10 27 00 00 00 00 00 00 CA 01 CC");
-    ExpectRequest(dev.SetInternalTriggerFreq(1000.0), "EB 90 0A 00 05 00 00 90 D0 03 00 ED 02 CC");
-    ExpectRequest(dev.SetOutputChannel(1, true), "EB 90 06 00 06 01 01 89 01 CC");
-    ExpectRequest(dev.SetGlobalOutput(true), "EB 90 06 00 07 01 00 89 01 CC");
-    ExpectRequest(dev.SetTrigger(QX480TriggerMode::Software), "EB 90 06 00 01 03 00 85 01 CC");
-    ExpectRequest(dev.SoftwareTrigger(), "EB 90 06 00 14 00 00 95 01 CC");
+    ExpectRequest(dev.SetDelay(1, 10), golden::SET_DELAY_1_10NS);
+    ExpectRequest(dev.SetPulseWidth(1, 100), golden::SET_PULSE_WIDTH_1_100NS);
+    ExpectRequest(dev.SetInternalTriggerFreq(1000.0), golden::SET_TRIG_FREQ_1KHZ);
+    ExpectRequest(dev.SetOutputChannel(1, true), golden::SET_CHANNEL_1_ON);
+    ExpectRequest(dev.SetGlobalOutput(true), golden::SET_GLOBAL_OUTPUT_ON);
+    ExpectRequest(dev.SetTrigger(QX480TriggerMode::Software), golden::SET_TRIGGER_SOFTWARE);
+    ExpectRequest(dev.SoftwareTrigger(), golden::SOFTWARE_TRIG);
 
     const auto s = sim.State();
     EXPECT_EQ(s.block.channels[0].delay, 1000u);
@@ -103,7 +97,16 @@ TEST_F(DeviceE2E, EveryCommandSendsItsExactRequestAndChangesTheDevice) {
     EXPECT_EQ(LastRequest(), Hex("EB 90 0E 00 08 08 00 00 00 00 00 00 00 00 00 99 01 CC"));
 }
 
-TEST_F(DeviceE2E, QueriesReadTheTemperatureAndBothEndChannelsBack) {
+TEST_F(DeviceE2E, TheTemperatureQueryReadsTheDevicesTemperature) {
+    auto s = sim.State();
+    s.temperature = 31.25f;
+    sim.SetState(s);
+    float celsius = 0;
+    ExpectRequest(dev.ReadTemperature(&celsius), golden::READ_TEMP);
+    EXPECT_EQ(celsius, 31.25f);
+}
+
+TEST_F(DeviceE2E, TimingQueriesReadBothEndChannelsBack) {
     auto s = sim.State();
     s.block.channels[0].delay = 199;  // 1.99 ns reads back as 1 ns
     s.block.channels[0].width = 5000;
@@ -119,16 +122,11 @@ TEST_F(DeviceE2E, QueriesReadTheTemperatureAndBothEndChannelsBack) {
     s.block.byte137 = 2;
     s.block.word138 = 0xBEEF;
     s.block.float276 = -1.5f;
-    s.temperature = 31.25f;
     sim.SetState(s);
 
-    float celsius = 0;
-    ExpectRequest(dev.ReadTemperature(&celsius), "EB 90 06 00 93 00 00 14 02 CC");
-    EXPECT_EQ(celsius, 31.25f);
-
     QX480TimingConfig c1{}, c8{};
-    ExpectRequest(dev.ReadTimingConfig(1, &c1), "EB 90 06 00 C1 00 00 42 02 CC");
-    ExpectRequest(dev.ReadTimingConfig(8, &c8), "EB 90 06 00 C1 00 00 42 02 CC");
+    ExpectRequest(dev.ReadTimingConfig(1, &c1), golden::READ_TIMING);
+    ExpectRequest(dev.ReadTimingConfig(8, &c8), golden::READ_TIMING);
     EXPECT_EQ(c1.channel, 1);
     EXPECT_EQ(c1.delayNs, 1);
     EXPECT_EQ(c1.widthNs, 50);
@@ -342,8 +340,7 @@ TEST_F(DeviceE2E, AfterAHangUpCallsFailAndARestartedDeviceOpensAfresh) {
     f.hangUpAfter = 1;
     SetFaults(f);
     EXPECT_TRUE(dev.SoftwareTrigger());
-    for (int i = 0; i < 50 && !sim.HungUp(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(sim.HungUp());
+    ASSERT_TRUE(WaitUntil([&] { return sim.HungUp(); }, std::chrono::milliseconds(500)));
     const auto start = Clock::now();
     EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.SoftwareTrigger(o); }), QX480Status::PortFailed);
     float celsius = 0;
@@ -395,9 +392,9 @@ TEST_F(DeviceE2E, AnObserverSeesEachFrameSentReceivedAndDropped) {
     EXPECT_TRUE(dev.SetTrigger(QX480TriggerMode::Software));
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0].first, QX480FrameDirection::Sent);
-    EXPECT_EQ(seen[0].second, Hex("EB 90 06 00 01 03 00 85 01 CC"));
+    EXPECT_EQ(seen[0].second, golden::SET_TRIGGER_SOFTWARE.bytes);
     EXPECT_EQ(seen[1].first, QX480FrameDirection::Received);
-    EXPECT_EQ(seen[1].second, Hex("EB 90 06 00 01 01 00 83 01 CC"));
+    EXPECT_EQ(seen[1].second, golden::SET_TRIGGER_ACCEPTED.bytes);
 
     Faults f;
     f.foreignFrames = 1;
@@ -408,60 +405,16 @@ TEST_F(DeviceE2E, AnObserverSeesEachFrameSentReceivedAndDropped) {
     EXPECT_EQ(seen[1].first, QX480FrameDirection::Dropped);
     EXPECT_NE(seen[1].second[4], 0x14) << "a frame of another command";
     EXPECT_EQ(seen[2].first, QX480FrameDirection::Received);
-    EXPECT_EQ(seen[2].second, Hex("EB 90 06 00 14 01 00 96 01 CC"));
+    EXPECT_EQ(seen[2].second, golden::SOFTWARE_TRIG_ACCEPTED.bytes);
 
     dev.SetFrameObserver(nullptr);
     EXPECT_TRUE(dev.SoftwareTrigger());
     EXPECT_EQ(seen.size(), 3u);
 }
 
-// A peer on a pseudo-terminal of its own that answers each request with the
-// same bytes: for answers the simulated device never gives.
-class ScriptedPeer {
-public:
-    explicit ScriptedPeer(Bytes answer) : m_answer(std::move(answer)) {
-        char name[128];
-        if (openpty(&m_master, &m_slave, name, nullptr, nullptr) == 0) m_path = name;
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~ScriptedPeer() {
-        m_stop = true;
-        m_thread.join();
-        close(m_master);
-        close(m_slave);
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    void Serve() {
-        Bytes request;
-        while (!m_stop) {
-            pollfd p{m_master, POLLIN, 0};
-            if (poll(&p, 1, 20) <= 0) continue;
-            std::uint8_t buf[64];
-            const ssize_t n = read(m_master, buf, sizeof buf);
-            if (n <= 0) continue;
-            request.insert(request.end(), buf, buf + n);
-            if (request.size() >= qx480::frame::MIN_FRAME && request.back() == qx480::frame::TAIL) {
-                request.clear();
-                if (write(m_master, m_answer.data(), m_answer.size()) < 0) return;
-            }
-        }
-    }
-
-    Bytes m_answer;
-    int m_master = -1;
-    int m_slave = -1;
-    std::string m_path;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
-};
-
+// An answer of `cmd` with a parameter block of `paBytes` bytes.
 Bytes Answer(std::uint8_t cmd, std::uint16_t opt, std::size_t paBytes) {
-    const Bytes pa(paBytes, 0x11);
-    Bytes frame;
-    qx480::BuildFrame(cmd, opt, pa.data(), static_cast<int>(pa.size()), frame);
-    return frame;
+    return FrameOf(cmd, opt, Bytes(paBytes, 0x11));
 }
 
 TEST(DeviceAnswers, AQueryAnswerTooShortForItIsAShortAnswerNotAnEcho) {

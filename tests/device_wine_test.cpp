@@ -11,9 +11,13 @@
 #include <sstream>
 #include <string>
 
+#include "golden_frames.h"
 #include "qx480ddg.h"
 
 namespace {
+
+using qx480::test::GoldenFrame;
+namespace golden = qx480::test::golden;
 
 enum PortIndex { CLEAN, DROP, CORRUPT, SHORT_LENGTH, NOISY, LATE, HANG_UP, FOREIGN, LOOPBACK, PORT_COUNT };
 
@@ -58,9 +62,9 @@ protected:
         ASSERT_TRUE(dev.Open(ports[index].c_str(), 115200)) << ports[index];
     }
 
-    void ExpectArrived(bool result, const char* request) {
-        EXPECT_TRUE(result) << request;
-        EXPECT_EQ(LastTracedRequest(), request);
+    void ExpectArrived(bool result, const GoldenFrame& request) {
+        EXPECT_TRUE(result) << request.text;
+        EXPECT_EQ(LastTracedRequest(), request.text);
     }
 
     static std::vector<std::string> ports;
@@ -71,23 +75,23 @@ std::vector<std::string> DeviceUnderWine::ports;
 
 TEST_F(DeviceUnderWine, EveryCommandArrivesExactlyAndIsReadBack) {
     OpenPort(CLEAN);
-    ExpectArrived(dev.SetDelay(1, 10), "EB 90 0E 00 08 01 00 E8 03 00 00 00 00 00 00 7D 02 CC");
-    ExpectArrived(dev.SetPulseWidth(1, 100), "EB 90 0E 00 09 01 00 10 27 00 00 00 00 00 00 CA 01 CC");
-    ExpectArrived(dev.SetInternalTriggerFreq(1000.0), "EB 90 0A 00 05 00 00 90 D0 03 00 ED 02 CC");
-    ExpectArrived(dev.SetOutputChannel(1, true), "EB 90 06 00 06 01 01 89 01 CC");
-    ExpectArrived(dev.SetGlobalOutput(true), "EB 90 06 00 07 01 00 89 01 CC");
-    ExpectArrived(dev.SetTrigger(QX480TriggerMode::Software), "EB 90 06 00 01 03 00 85 01 CC");
-    ExpectArrived(dev.SoftwareTrigger(), "EB 90 06 00 14 00 00 95 01 CC");
+    ExpectArrived(dev.SetDelay(1, 10), golden::SET_DELAY_1_10NS);
+    ExpectArrived(dev.SetPulseWidth(1, 100), golden::SET_PULSE_WIDTH_1_100NS);
+    ExpectArrived(dev.SetInternalTriggerFreq(1000.0), golden::SET_TRIG_FREQ_1KHZ);
+    ExpectArrived(dev.SetOutputChannel(1, true), golden::SET_CHANNEL_1_ON);
+    ExpectArrived(dev.SetGlobalOutput(true), golden::SET_GLOBAL_OUTPUT_ON);
+    ExpectArrived(dev.SetTrigger(QX480TriggerMode::Software), golden::SET_TRIGGER_SOFTWARE);
+    ExpectArrived(dev.SoftwareTrigger(), golden::SOFTWARE_TRIG);
     EXPECT_TRUE(dev.SetDelay(8, 123456));
     EXPECT_TRUE(dev.SetPulseWidth(8, 7));
 
     float celsius = 0;
-    ExpectArrived(dev.ReadTemperature(&celsius), "EB 90 06 00 93 00 00 14 02 CC");
+    ExpectArrived(dev.ReadTemperature(&celsius), golden::READ_TEMP);
     EXPECT_EQ(celsius, 29.59375f);
 
     QX480TimingConfig c1{}, c8{};
-    ExpectArrived(dev.ReadTimingConfig(1, &c1), "EB 90 06 00 C1 00 00 42 02 CC");
-    ExpectArrived(dev.ReadTimingConfig(8, &c8), "EB 90 06 00 C1 00 00 42 02 CC");
+    ExpectArrived(dev.ReadTimingConfig(1, &c1), golden::READ_TIMING);
+    ExpectArrived(dev.ReadTimingConfig(8, &c8), golden::READ_TIMING);
     EXPECT_EQ(c1.channel, 1);
     EXPECT_EQ(c1.delayNs, 10);
     EXPECT_EQ(c1.widthNs, 100);

@@ -11,22 +11,15 @@
 
 #include "commands.h"
 #include "frame.h"
+#include "frames.h"
+#include "golden_frames.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-
-Bytes Build(std::uint8_t cmd, std::uint16_t opt, const Bytes& pa) {
-    Bytes out;
-    qx480::BuildFrame(cmd, opt, pa.empty() ? nullptr : pa.data(), static_cast<int>(pa.size()), out);
-    return out;
-}
-
-QX480Frame Parse(const Bytes& in) {
-    QX480Frame f;
-    qx480::ParseFrame(in.data(), static_cast<int>(in.size()), f);
-    return f;
-}
+using qx480::test::Bytes;
+using qx480::test::FrameOf;
+using qx480::test::Parsed;
+namespace golden = qx480::test::golden;
 
 QX480Frame WithPa(const Bytes& pa) {
     QX480Frame f{};
@@ -34,7 +27,7 @@ QX480Frame WithPa(const Bytes& pa) {
     return f;
 }
 
-const Bytes kSetTriggerOk{0xEB, 0x90, 0x06, 0x00, 0x01, 0x01, 0x00, 0x83, 0x01, 0xCC};
+const Bytes& kSetTriggerOk = golden::SET_TRIGGER_ACCEPTED.bytes;
 
 TEST(Checksum, IsTheLow16BitsOfThePlainByteSum) {
     EXPECT_EQ(qx480::Checksum(nullptr, 0), 0);
@@ -50,14 +43,14 @@ TEST(BuildFrame, NullAndEmptyParameterBlocksGiveTheSameTenByteFrame) {
     Bytes a, b;
     qx480::BuildFrame(0x93, 0, nullptr, 0, a);
     qx480::BuildFrame(0x93, 0, &dummy, 0, b);
-    EXPECT_EQ(a, (Bytes{0xEB, 0x90, 0x06, 0x00, 0x93, 0x00, 0x00, 0x14, 0x02, 0xCC}));
+    EXPECT_EQ(a, golden::READ_TEMP.bytes);
     EXPECT_EQ(a, b);
 }
 
 TEST(BuildFrame, OverwritesWhateverTheVectorHeldBefore) {
     Bytes out(500, 0x77);
     qx480::BuildFrame(0x01, 3, nullptr, 0, out);
-    EXPECT_EQ(out, (Bytes{0xEB, 0x90, 0x06, 0x00, 0x01, 0x03, 0x00, 0x85, 0x01, 0xCC}));
+    EXPECT_EQ(out, golden::SET_TRIGGER_SOFTWARE.bytes);
     Bytes shorter(3, 0x77);
     qx480::BuildFrame(0x01, 3, nullptr, 0, shorter);
     EXPECT_EQ(shorter, out);
@@ -65,24 +58,24 @@ TEST(BuildFrame, OverwritesWhateverTheVectorHeldBefore) {
 
 TEST(BuildFrame, CopiesHeadAndTailBytesInsideTheParameterBlockUnchanged) {
     const Bytes pa{0xEB, 0x90, 0xCC, 0x00};
-    const Bytes f = Build(0x05, 0x1234, pa);
+    const Bytes f = FrameOf(0x05, 0x1234, pa);
     ASSERT_EQ(f.size(), pa.size() + 10);
     EXPECT_EQ(Bytes(f.begin() + 7, f.begin() + 11), pa);
     EXPECT_EQ(f[5], 0x34);  // option low byte first
     EXPECT_EQ(f[6], 0x12);
-    const QX480Frame parsed = Parse(f);
+    const QX480Frame parsed = Parsed(f);
     ASSERT_TRUE(parsed.valid);
     EXPECT_EQ(parsed.pa, pa);
 }
 
 TEST(BuildFrame, LargestParameterBlockFillsTheLengthField) {
     const Bytes pa(qx480::frame::MAX_PA, 0xA5);
-    const Bytes f = Build(0xC1, 0, pa);
+    const Bytes f = FrameOf(0xC1, 0, pa);
     ASSERT_EQ(f.size(), 65539u);
     EXPECT_EQ(f[2], 0xFF);
     EXPECT_EQ(f[3], 0xFF);
     EXPECT_EQ(f.back(), qx480::frame::TAIL);
-    const QX480Frame parsed = Parse(f);
+    const QX480Frame parsed = Parsed(f);
     EXPECT_TRUE(parsed.valid);
     EXPECT_EQ(parsed.pa.size(), pa.size());
 }
@@ -103,10 +96,9 @@ TEST(BuildFrame, RefusesInputOutsideItsContractWithAnEmptyVector) {
 TEST(BuildFrameU32, LaysWordsOutLittleEndianInListOrder) {
     Bytes out;
     qx480::BuildFrameU32(0x08, 1, {1000, 0}, out);
-    EXPECT_EQ(out, (Bytes{0xEB, 0x90, 0x0E, 0x00, 0x08, 0x01, 0x00, 0xE8, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-                          0x7D, 0x02, 0xCC}));
+    EXPECT_EQ(out, golden::SET_DELAY_1_10NS.bytes);
     qx480::BuildFrameU32(0x05, 0, {0x11223344, 0xAABBCCDD}, out);
-    const QX480Frame parsed = Parse(out);
+    const QX480Frame parsed = Parsed(out);
     EXPECT_EQ(parsed.ReadU32(0), 0x11223344u);
     EXPECT_EQ(parsed.ReadU32(4), 0xAABBCCDDu);
 }
@@ -141,7 +133,7 @@ TEST(DumpFrame, PrintsOneLineOrNothingForAnEmptyFrame) {
 TEST(ParseFrame, AcceptsAFrameFollowedByFurtherBytesAndIgnoresThem) {
     Bytes in = kSetTriggerOk;
     in.insert(in.end(), {0xEB, 0x90, 0xFF});
-    const QX480Frame f = Parse(in);
+    const QX480Frame f = Parsed(in);
     EXPECT_TRUE(f.valid);
     EXPECT_EQ(f.cmd, 0x01);
     EXPECT_EQ(f.opt, 1);
@@ -149,7 +141,7 @@ TEST(ParseFrame, AcceptsAFrameFollowedByFurtherBytesAndIgnoresThem) {
 }
 
 TEST(ParseFrame, RejectsEveryMalformedInput) {
-    const auto rejected = [](Bytes in) { return !Parse(in).valid; };
+    const auto rejected = [](Bytes in) { return !Parsed(in).valid; };
     for (std::size_t n = 0; n < kSetTriggerOk.size(); ++n)
         EXPECT_TRUE(rejected(Bytes(kSetTriggerOk.begin(), kSetTriggerOk.begin() + n))) << "truncated to " << n;
     Bytes bad = kSetTriggerOk;

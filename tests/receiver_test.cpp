@@ -5,10 +5,13 @@
 #include <deque>
 
 #include "frame_receiver.h"
+#include "frames.h"
+#include "golden_frames.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using qx480::test::Bytes;
+using qx480::test::operator+;
 
 struct ScriptedClock {
     std::uint32_t now = 0;
@@ -67,16 +70,11 @@ private:
     std::deque<Step> m_steps;
 };
 
-const Bytes kTempResponse{0xEB, 0x90, 0x0A, 0x00, 0x93, 0x01, 0x00, 0x00, 0xC0, 0xEC, 0x41, 0x06, 0x04, 0xCC};
-
-Bytes Concat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+const Bytes& kTempResponse = qx480::test::golden::READ_TEMP_ANSWER.bytes;
 
 constexpr std::uint8_t kTemp = 0x93;
 // A valid answer of another command: SET_DELAY accepted.
-const Bytes kDelayAnswer{0xEB, 0x90, 0x06, 0x00, 0x08, 0x01, 0x00, 0x8A, 0x01, 0xCC};
+const Bytes& kDelayAnswer = qx480::test::golden::SET_DELAY_ACCEPTED.bytes;
 
 using qx480::detail::ReceiveFrame;
 using Status = QX480Status;
@@ -112,13 +110,13 @@ TEST_F(Receiver, DecodesAWholeFrame) {
 }
 
 TEST_F(Receiver, FindsTheFrameBehindNoiseAtTheLastHeadByteBeforeTheSecond) {
-    source.Then(Concat({0x00, 0xEB, 0x12, 0xEB, 0xEB}, Bytes(kTempResponse.begin() + 1, kTempResponse.end())));
+    source.Then(Bytes{0x00, 0xEB, 0x12, 0xEB, 0xEB} + Bytes(kTempResponse.begin() + 1, kTempResponse.end()));
     ASSERT_TRUE(Receive(1000));
     EXPECT_EQ(out.cmd, 0x93);
 }
 
 TEST_F(Receiver, HuntsOneByteAtATimeThenReadsLengthAndBodyInBulk) {
-    source.Then(Concat({0x42}, kTempResponse));
+    source.Then(Bytes{0x42} + kTempResponse);
     ASSERT_TRUE(Receive(1000));
     ASSERT_EQ(source.calls.size(), 5u);
     for (int i = 0; i < 3; ++i) {
@@ -210,7 +208,7 @@ TEST_F(Receiver, TickCounterWrapNeitherEndsNorProlongsTheWait) {
 }
 
 TEST_F(Receiver, DropsFramesOfAnotherCommandAndTakesTheAnswerBehindThem) {
-    source.Then(kDelayAnswer).ThenEachByte(Concat({0x00}, kDelayAnswer)).Then(kTempResponse);
+    source.Then(kDelayAnswer).ThenEachByte(Bytes{0x00} + kDelayAnswer).Then(kTempResponse);
     ASSERT_EQ(Outcome(1000), Status::Accepted);
     EXPECT_EQ(out.cmd, kTemp);
     EXPECT_EQ(out.ReadFloat(0), 29.59375f);
@@ -240,7 +238,7 @@ TEST_F(Receiver, ShowsTheObserverTheAnswerTakenAndEverythingDropped) {
     };
     Bytes bad = kTempResponse;
     bad.back() = 0x00;
-    source.Then(Concat({0x11, 0xEB, 0xEB}, Bytes(kDelayAnswer.begin() + 1, kDelayAnswer.end()))).Then(kTempResponse);
+    source.Then(Bytes{0x11, 0xEB, 0xEB} + Bytes(kDelayAnswer.begin() + 1, kDelayAnswer.end())).Then(kTempResponse);
     EXPECT_EQ(ReceiveFrame(source, clock, out, kTemp, 1000, observe), Status::Accepted);
     source.Then(bad);
     EXPECT_EQ(ReceiveFrame(source, clock, out, kTemp, 1000, observe), Status::CorruptAnswer);

@@ -2,6 +2,7 @@
 // through SerialPort and plays the far end on the master.
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
@@ -9,14 +10,8 @@
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
-#ifdef __APPLE__
-#include <util.h>
-#else
-#include <pty.h>
-#endif
 
-#include <gtest/gtest.h>
-
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +19,10 @@
 #include <thread>
 #include <vector>
 
+#include "pseudo_terminal.h"
 #include "serial_port.h"
+#include "thread_state.h"
+#include "wait_until.h"
 
 #ifdef __linux__
 int ReadOutputBaudRate(int fd);  // termios2_speed_linux.cpp
@@ -33,6 +31,9 @@ int ReadOutputBaudRate(int fd);  // termios2_speed_linux.cpp
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using qx480::test::Asleep;
+using qx480::test::SystemThreadId;
+using qx480::test::WaitUntil;
 using std::chrono::milliseconds;
 
 constexpr int BAUD = 115200;
@@ -51,31 +52,24 @@ int CountOpenDescriptors() {
     return count;
 }
 
+// For a far end that acts once the thread `reader` waits in the port.
+bool AwaitReaderAsleep(long reader) {
+    return WaitUntil([reader] { return Asleep(reader); }, milliseconds(2000));
+}
+
 class PtyPair : public ::testing::Test {
 protected:
-    void SetUp() override {
-        char name[256] = {};
-        ASSERT_EQ(openpty(&m_master, &m_slave, name, nullptr, nullptr), 0);
-        m_path = name;
-    }
-
-    void TearDown() override {
-        CloseMaster();
-        if (m_slave != -1) close(m_slave);
-    }
+    void SetUp() override { ASSERT_TRUE(m_pty.Ok()); }
 
     bool OpenPort(SerialPort& port, int baud = BAUD, int dataBits = 8, StopBits stop = StopBits::One,
                   Parity parity = Parity::None) {
-        return port.Open(m_path.c_str(), baud, dataBits, stop, parity);
+        return port.Open(m_pty.Path().c_str(), baud, dataBits, stop, parity);
     }
 
-    void CloseMaster() {
-        if (m_master != -1) close(m_master);
-        m_master = -1;
-    }
+    void CloseMaster() { m_pty.CloseMaster(); }
 
     void SendFromFarEnd(const std::string& bytes) {
-        ASSERT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        ASSERT_EQ(write(m_pty.Master(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 
     // Whatever the far end receives within `limitMs`, stopping once `want` bytes are in.
@@ -83,10 +77,10 @@ protected:
         std::string got;
         const Clock::time_point start = Clock::now();
         while (got.size() < want && ElapsedMs(start) < limitMs) {
-            pollfd entry{m_master, POLLIN, 0};
+            pollfd entry{m_pty.Master(), POLLIN, 0};
             if (poll(&entry, 1, 50) <= 0) continue;
             char chunk[4096];
-            const ssize_t n = read(m_master, chunk, sizeof chunk);
+            const ssize_t n = read(m_pty.Master(), chunk, sizeof chunk);
             if (n <= 0) break;
             got.append(chunk, static_cast<std::size_t>(n));
         }
@@ -105,9 +99,7 @@ protected:
         return tio;
     }
 
-    int m_master = -1;
-    int m_slave = -1;
-    std::string m_path;
+    qx480::test::PtyPair m_pty;
 };
 
 // --- opening and closing ----------------------------------------------------
@@ -180,24 +172,43 @@ TEST_F(PtyPair, OpeningAnOpenPortClosesItFirst) {
     EXPECT_TRUE(OpenPort(other));
 }
 
-TEST(SerialPosix, FailedOpensLeakNoDescriptor) {
-    char dir[] = "/tmp/qx480-serial-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string plainFile = std::string(dir) + "/not-a-tty";
-    std::FILE* created = std::fopen(plainFile.c_str(), "w");
-    ASSERT_NE(created, nullptr);
-    std::fclose(created);
+// A plain file, no terminal, in a directory of its own; both go with it.
+class PlainFile {
+public:
+    PlainFile() {
+        if (mkdtemp(m_dir) == nullptr) return;
+        const std::string path = std::string(m_dir) + "/not-a-tty";
+        std::FILE* created = std::fopen(path.c_str(), "w");
+        if (created == nullptr) return;
+        std::fclose(created);
+        m_path = path;
+    }
+    ~PlainFile() {
+        if (Made()) unlink(m_path.c_str());
+        rmdir(m_dir);
+    }
+    PlainFile(const PlainFile&) = delete;
+    PlainFile& operator=(const PlainFile&) = delete;
 
+    bool Made() const { return !m_path.empty(); }
+    const char* Dir() const { return m_dir; }
+    const char* Path() const { return m_path.c_str(); }
+
+private:
+    char m_dir[32] = "/tmp/qx480-serial-XXXXXX";
+    std::string m_path;
+};
+
+TEST(SerialPosix, FailedOpensLeakNoDescriptor) {
+    const PlainFile file;
+    ASSERT_TRUE(file.Made());
     SerialPort port;
     const int before = CountOpenDescriptors();
     EXPECT_FALSE(port.Open("/dev/qx480-no-such-port", BAUD, 8, StopBits::One, Parity::None));
-    EXPECT_FALSE(port.Open(plainFile.c_str(), BAUD, 8, StopBits::One, Parity::None));
-    EXPECT_FALSE(port.Open(dir, BAUD, 8, StopBits::One, Parity::None));
+    EXPECT_FALSE(port.Open(file.Path(), BAUD, 8, StopBits::One, Parity::None));
+    EXPECT_FALSE(port.Open(file.Dir(), BAUD, 8, StopBits::One, Parity::None));
     EXPECT_FALSE(port.IsOpen());
     EXPECT_EQ(CountOpenDescriptors(), before);
-
-    unlink(plainFile.c_str());
-    rmdir(dir);
 }
 
 SerialOpenError OpenError(SerialPort& port, const char* path, int baud = BAUD, int dataBits = 8) {
@@ -208,44 +219,41 @@ SerialOpenError OpenError(SerialPort& port, const char* path, int baud = BAUD, i
 }
 
 TEST_F(PtyPair, EachFailedOpenSaysWhy) {
-    char dir[] = "/tmp/qx480-serial-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string plainFile = std::string(dir) + "/not-a-tty";
-    std::FILE* created = std::fopen(plainFile.c_str(), "w");
-    ASSERT_NE(created, nullptr);
-    std::fclose(created);
-
+    const PlainFile file;
+    ASSERT_TRUE(file.Made());
     SerialPort port;
     EXPECT_EQ(OpenError(port, nullptr), SerialOpenError::BadArgument);
-    EXPECT_EQ(OpenError(port, m_path.c_str(), 0), SerialOpenError::BadArgument);
+    EXPECT_EQ(OpenError(port, m_pty.Path().c_str(), 0), SerialOpenError::BadArgument);
     EXPECT_EQ(OpenError(port, "/dev/qx480-no-such-port"), SerialOpenError::NoSuchPort);
-    EXPECT_EQ(OpenError(port, plainFile.c_str()), SerialOpenError::NotSerial);
-    EXPECT_EQ(OpenError(port, dir), SerialOpenError::NotSerial);
+    EXPECT_EQ(OpenError(port, file.Path()), SerialOpenError::NotSerial);
+    EXPECT_EQ(OpenError(port, file.Dir()), SerialOpenError::NotSerial);
     EXPECT_EQ(OpenError(port, "/dev/null"), SerialOpenError::NotSerial);
-    EXPECT_EQ(OpenError(port, m_path.c_str(), BAUD, 7), SerialOpenError::Settings) << "a pseudo-terminal runs 8N1";
-    ASSERT_EQ(OpenError(port, m_path.c_str()), SerialOpenError::None);
+    EXPECT_EQ(OpenError(port, m_pty.Path().c_str(), BAUD, 7), SerialOpenError::Settings)
+        << "a pseudo-terminal runs 8N1";
+    ASSERT_EQ(OpenError(port, m_pty.Path().c_str()), SerialOpenError::None);
     SerialPort second;
-    EXPECT_EQ(OpenError(second, m_path.c_str()), SerialOpenError::Busy);
+    EXPECT_EQ(OpenError(second, m_pty.Path().c_str()), SerialOpenError::Busy);
+}
 
-    // Root opens anything: the refusal is shown by a child without privileges.
-    if (geteuid() == 0) {
-        ASSERT_EQ(chmod(plainFile.c_str(), 0600), 0);
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            SerialPort unprivileged;
-            SerialOpenError why = SerialOpenError::None;
-            const bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
-            unprivileged.Open(plainFile.c_str(), BAUD, 8, StopBits::One, Parity::None, why);
-            _exit(dropped ? static_cast<int>(why) : 100);
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(SerialOpenError::Permission));
+// Root opens anything: the refusal is shown by a child without privileges.
+TEST(SerialPosix, AnOpenWithoutPermissionSaysSo) {
+    if (geteuid() != 0) GTEST_SKIP() << "a child drops root's privileges to be refused";
+    const PlainFile file;
+    ASSERT_TRUE(file.Made());
+    ASSERT_EQ(chmod(file.Path(), 0600), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SerialPort unprivileged;
+        SerialOpenError why = SerialOpenError::None;
+        const bool dropped = setgid(65534) == 0 && setuid(65534) == 0;
+        unprivileged.Open(file.Path(), BAUD, 8, StopBits::One, Parity::None, why);
+        _exit(dropped ? static_cast<int>(why) : 100);
     }
-    unlink(plainFile.c_str());
-    rmdir(dir);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(SerialOpenError::Permission));
 }
 
 TEST_F(PtyPair, WideNamesOpenTheDeviceAsUtf8WhateverTheLocale) {
@@ -253,13 +261,14 @@ TEST_F(PtyPair, WideNamesOpenTheDeviceAsUtf8WhateverTheLocale) {
     ASSERT_NE(mkdtemp(dir), nullptr);
     // "pört-µ-€-🔌": two-, three- and four-byte sequences.
     const std::string link = std::string(dir) + "/p\xC3\xB6rt-\xC2\xB5-\xE2\x82\xAC-\xF0\x9F\x94\x8C";
-    ASSERT_EQ(symlink(m_path.c_str(), link.c_str()), 0);
+    ASSERT_EQ(symlink(m_pty.Path().c_str(), link.c_str()), 0);
     const std::wstring wide =
         std::wstring(dir, dir + std::char_traits<char>::length(dir)) + L"/p\u00F6rt-\u00B5-\u20AC-\U0001F50C";
 
     SerialPort port;
     SerialPort narrow;
-    ASSERT_TRUE(port.Open(std::wstring(m_path.begin(), m_path.end()).c_str(), BAUD, 8, StopBits::One, Parity::None));
+    ASSERT_TRUE(port.Open(std::wstring(m_pty.Path().begin(), m_pty.Path().end()).c_str(), BAUD, 8, StopBits::One,
+                          Parity::None));
     EXPECT_FALSE(OpenPort(narrow));  // held by the wide-name open
     EXPECT_TRUE(port.Open(wide.c_str(), BAUD, 8, StopBits::One, Parity::None));
     port.Close();
@@ -394,9 +403,11 @@ TEST_F(PtyPair, ReadGivesZeroOnlyAfterItsLimit) {
 TEST_F(PtyPair, ReadReturnsWhenDataArrivesWithinItsLimit) {
     SerialPort port;
     ASSERT_TRUE(OpenPort(port));
+    const long reader = SystemThreadId();
     for (const int limitMs : {2000, -1}) {
-        std::thread farEnd([this] {
-            std::this_thread::sleep_for(milliseconds(50));
+        bool waited = false;
+        std::thread farEnd([this, reader, &waited] {
+            waited = AwaitReaderAsleep(reader);
             SendFromFarEnd("hi");
         });
         char buf[8] = {};
@@ -404,6 +415,7 @@ TEST_F(PtyPair, ReadReturnsWhenDataArrivesWithinItsLimit) {
         const int got = port.Read(buf, sizeof buf, limitMs);
         const long elapsed = ElapsedMs(start);
         farEnd.join();
+        EXPECT_TRUE(waited) << limitMs;
         ASSERT_GE(got, 1) << limitMs;
         EXPECT_EQ(buf[0], 'h');
         EXPECT_LT(elapsed, 1500) << limitMs;
@@ -414,26 +426,35 @@ TEST_F(PtyPair, ReadReturnsWhenDataArrivesWithinItsLimit) {
     }
 }
 
-void IgnoreSignal(int) {}
+std::atomic<bool> g_signalled{false};
+
+void NoteSignal(int) { g_signalled = true; }
 
 TEST_F(PtyPair, ReadThatASignalInterruptsKeepsWaiting) {
+    ASSERT_TRUE(g_signalled.is_lock_free());  // so that the handler may set it
+    g_signalled = false;
     struct sigaction quiet {};
-    quiet.sa_handler = IgnoreSignal;  // no SA_RESTART: poll() fails with EINTR
+    quiet.sa_handler = NoteSignal;  // no SA_RESTART: poll() fails with EINTR
     struct sigaction previous {};
     ASSERT_EQ(sigaction(SIGUSR1, &quiet, &previous), 0);
     SerialPort port;
     ASSERT_TRUE(OpenPort(port));
     const pthread_t reader = pthread_self();
-    std::thread farEnd([this, reader] {
-        std::this_thread::sleep_for(milliseconds(50));
+    const long readerId = SystemThreadId();
+    bool waited = false;
+    bool waitedAgain = false;
+    std::thread farEnd([this, reader, readerId, &waited, &waitedAgain] {
+        waited = AwaitReaderAsleep(readerId);
         pthread_kill(reader, SIGUSR1);
-        std::this_thread::sleep_for(milliseconds(50));
+        waitedAgain = WaitUntil([] { return g_signalled.load(); }, milliseconds(2000)) && AwaitReaderAsleep(readerId);
         SendFromFarEnd("k");
     });
     char byte = 0;
     const int got = port.Read(&byte, 1, 2000);
     farEnd.join();
     sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_TRUE(waited);
+    EXPECT_TRUE(waitedAgain) << "the read waits on after the signal";
     EXPECT_EQ(got, 1);
     EXPECT_EQ(byte, 'k');
 }
@@ -489,8 +510,10 @@ TEST_F(PtyPair, HangUpOfTheFarEndFailsReadAndLeavesThePortOpen) {
 TEST_F(PtyPair, HangUpEndsAReadThatIsWaiting) {
     SerialPort port;
     ASSERT_TRUE(OpenPort(port));
-    std::thread farEnd([this] {
-        std::this_thread::sleep_for(milliseconds(50));
+    const long reader = SystemThreadId();
+    bool waited = false;
+    std::thread farEnd([this, reader, &waited] {
+        waited = AwaitReaderAsleep(reader);
         CloseMaster();
     });
     char buf[8];
@@ -498,6 +521,7 @@ TEST_F(PtyPair, HangUpEndsAReadThatIsWaiting) {
     const int got = port.Read(buf, sizeof buf, 10000);
     const long elapsed = ElapsedMs(start);
     farEnd.join();
+    EXPECT_TRUE(waited);
     EXPECT_EQ(got, -1);
     EXPECT_LT(elapsed, 5000);
     EXPECT_TRUE(port.IsOpen());

@@ -9,10 +9,11 @@
 #include <cstdio>
 #include <fstream>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "command_line.h"
-#include "json_lite.h"
+#include "golden_frames.h"
 #include "qx480_tool.h"
 #include "serial_port.h"
 #include "simulated_device.h"
@@ -20,8 +21,10 @@
 
 namespace {
 
-using qx480::tool::EXIT_DEVICE;
+using qx480::tool::EXIT_NO_ANSWER;
 using qx480::tool::EXIT_OK;
+using qx480::tool::EXIT_OPEN;
+using qx480::tool::EXIT_REFUSED;
 using qx480::tool::EXIT_USAGE;
 
 using tooltest::Result;
@@ -29,9 +32,11 @@ using tooltest::Result;
 using tooltest::Columns;
 using tooltest::Lines;
 
-jsonlite::Value Json(const std::string& line) {
-    jsonlite::Value v;
-    EXPECT_TRUE(jsonlite::Parse(line, v)) << "not JSON: " << line;
+namespace golden = qx480::test::golden;
+
+nlohmann::json Json(const std::string& line) {
+    nlohmann::json v = nlohmann::json::parse(line, nullptr, false);
+    EXPECT_FALSE(v.is_discarded()) << "not JSON: " << line;
     return v;
 }
 
@@ -90,7 +95,7 @@ TEST_F(ToolE2E, EveryCommandReachesTheDeviceInOneCall) {
 TEST_F(ToolE2E, TimesReachTheDeviceExactlyToTheTenPicosecondStep) {
     const Result r = Run({"delay", "1", "10ns", "delay", "2", "1.5us", "delay", "3", "0.01ns", "delay", "4", "1e3ns",
                           "width", "5", "184467440737095516.15ns"});
-    ASSERT_EQ(r.status, EXIT_DEVICE);  // the last one is past the simulated device's limit
+    ASSERT_EQ(r.status, EXIT_REFUSED);  // the last one is past the simulated device's limit
     const qx480::sim::DeviceState s = sim.State();
     EXPECT_EQ(s.block.channels[0].delay, 1000u);
     EXPECT_EQ(s.block.channels[1].delay, 150000u);
@@ -118,7 +123,7 @@ TEST_F(ToolE2E, ABadArgumentAnywhereStopsTheCallBeforeAnythingIsSent) {
 
 TEST_F(ToolE2E, ARefusalNamesThePortAndWhatWasRefusedAndStopsTheRun) {
     const Result r = Run({"delay", "1", "10ns", "delay", "3", "20s", "delay", "2", "10ns"});
-    ExpectOneErrorLine(r, EXIT_DEVICE, "the device on " + port + " refused the delay 20 s for channel 3");
+    ExpectOneErrorLine(r, EXIT_REFUSED, "the device on " + port + " refused the delay 20 s for channel 3");
     EXPECT_EQ(Lines(r.out), std::vector<std::string>{"channel 1 delay 10 ns"});
     EXPECT_EQ(sim.RequestCount(), 2u);
     EXPECT_EQ(sim.State().block.channels[1].delay, 0u);
@@ -126,77 +131,80 @@ TEST_F(ToolE2E, ARefusalNamesThePortAndWhatWasRefusedAndStopsTheRun) {
     qx480::sim::Limits limits = sim.GetLimits();
     limits.minTriggerTicks = 25;
     ASSERT_TRUE(sim.SetLimits(limits));
-    ExpectOneErrorLine(Run({"rate", "20MHz"}), EXIT_DEVICE,
+    ExpectOneErrorLine(Run({"rate", "20MHz"}), EXIT_REFUSED,
                        "the device on " + port + " refused the rate 20.8333333 MHz (period 12 x 4 ns)");
-    ExpectOneErrorLine(Run({"width", "8", "10.01s"}), EXIT_DEVICE,
+    ExpectOneErrorLine(Run({"width", "8", "10.01s"}), EXIT_REFUSED,
                        "the device on " + port + " refused the width 10.01 s for channel 8");
 }
 
-TEST_F(ToolE2E, EachKindOfFailureIsReportedAsItself) {
-    struct Case {
-        const char* name;
-        qx480::sim::Faults faults;
-        std::vector<std::string> args;
-        std::string line;  // PORT stands for the port
-    };
-    auto faults = [](auto set) {
-        qx480::sim::Faults f;
-        set(f);
-        return f;
-    };
-    const std::vector<Case> cases{
-        {"silent",
-         faults([](auto& f) { f.dropEvery = 1; }),
-         {"temp", "fire"},
-         "no answer from PORT within 1000 ms to the temperature query: is the device on, on this port, at this baud "
-         "rate?"},
-        {"silent",
-         faults([](auto& f) { f.dropEvery = 1; }),
-         {"channel", "4", "on"},
-         "no answer from PORT within 1000 ms to switching channel 4 on: is the device on, on this port, at this baud "
-         "rate?"},
-        {"bad checksum",
-         faults([](auto& f) { f.corruptEvery = 1; }),
-         {"delay", "1", "10ns"},
-         "a corrupted answer from PORT to the delay 10 ns for channel 1: check the baud rate and the cable"},
-        {"short length",
-         faults([](auto& f) { f.shortLength = true; }),
-         {"status"},
-         "a corrupted answer from PORT to the temperature query: check the baud rate and the cable"},
-        {"hang-up",
-         faults([](auto& f) { f.hangUpAfter = 1; }),
-         {"fire", "output", "on"},
-         "PORT failed during switching the output on: was it unplugged?"},
-        {"loopback",
-         faults([](auto& f) { f.echo = qx480::sim::Echo::Loopback; }),
-         {"temp"},
-         "PORT echoes requests back: a loopback plug or a local echo is in the way"},
-    };
-    for (const Case& c : cases) {
-        ASSERT_TRUE(sim.Running() || sim.Start()) << sim.Error();
-        port = sim.Path();
-        ASSERT_TRUE(sim.SetFaults(c.faults));
-        std::string line = c.line;
-        line.replace(line.find("PORT"), 4, port);
-        ExpectOneErrorLine(Run(c.args), EXIT_DEVICE, line);
-        ASSERT_TRUE(sim.SetFaults({}));
-    }
+// Each kind of failure, on a device with one fault, is reported as itself.
+struct FailureCase {
+    const char* name;
+    void (*fault)(qx480::sim::Faults&);
+    std::vector<std::string> args;
+    std::string line;  // PORT stands for the port
+};
+
+const FailureCase kFailures[] = {
+    {"SilentTemperatureQuery",
+     [](qx480::sim::Faults& f) { f.dropEvery = 1; },
+     {"temp", "fire"},
+     "no answer from PORT within 1000 ms to the temperature query: is the device on, on this port, at this baud "
+     "rate?"},
+    {"SilentChannelSwitch",
+     [](qx480::sim::Faults& f) { f.dropEvery = 1; },
+     {"channel", "4", "on"},
+     "no answer from PORT within 1000 ms to switching channel 4 on: is the device on, on this port, at this baud "
+     "rate?"},
+    {"BadChecksum",
+     [](qx480::sim::Faults& f) { f.corruptEvery = 1; },
+     {"delay", "1", "10ns"},
+     "a corrupted answer from PORT to the delay 10 ns for channel 1: check the baud rate and the cable"},
+    {"ShortLength",
+     [](qx480::sim::Faults& f) { f.shortLength = true; },
+     {"status"},
+     "a corrupted answer from PORT to the temperature query: check the baud rate and the cable"},
+    {"HangUp",
+     [](qx480::sim::Faults& f) { f.hangUpAfter = 1; },
+     {"fire", "output", "on"},
+     "PORT failed during switching the output on: was it unplugged?"},
+    {"Loopback",
+     [](qx480::sim::Faults& f) { f.echo = qx480::sim::Echo::Loopback; },
+     {"temp"},
+     "PORT echoes requests back: a loopback plug or a local echo is in the way"},
+};
+
+// GoogleTest names a case by this instead of its bytes.
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class ToolE2EFailure : public ToolE2E, public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ToolE2EFailure, IsReportedAsItself) {
+    qx480::sim::Faults faults;
+    GetParam().fault(faults);
+    ASSERT_TRUE(sim.SetFaults(faults));
+    std::string line = GetParam().line;
+    line.replace(line.find("PORT"), 4, port);
+    ExpectOneErrorLine(Run(GetParam().args), EXIT_NO_ANSWER, line);
 }
+
+INSTANTIATE_TEST_SUITE_P(EachKind, ToolE2EFailure, testing::ValuesIn(kFailures),
+                         [](const testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ToolE2E, APortThatCannotBeOpenedIsToldApartFromASilentDevice) {
     {
         SerialPort holder;
         ASSERT_TRUE(holder.Open(port.c_str(), 115200, 8, StopBits::One, Parity::None));
-        ExpectOneErrorLine(Run({"temp"}), EXIT_DEVICE, port + " is in use by another program");
+        ExpectOneErrorLine(Run({"temp"}), EXIT_OPEN, port + " is in use by another program");
     }
     EXPECT_EQ(sim.RequestCount(), 0u);
     EXPECT_EQ(Run({"temp"}).status, EXIT_OK);  // free again once the holder closed it
 
     std::ostringstream out, err;
-    EXPECT_EQ(qx480::tool::RunQx480({"--port", "/dev/qx480-no-such-port", "temp"}, out, err), EXIT_DEVICE);
+    EXPECT_EQ(qx480::tool::RunQx480({"--port", "/dev/qx480-no-such-port", "temp"}, out, err), EXIT_OPEN);
     EXPECT_EQ(err.str(), "no such port /dev/qx480-no-such-port\n");
     err.str("");
-    EXPECT_EQ(qx480::tool::RunQx480({"--port", "/dev/null", "temp"}, out, err), EXIT_DEVICE);
+    EXPECT_EQ(qx480::tool::RunQx480({"--port", "/dev/null", "temp"}, out, err), EXIT_OPEN);
     EXPECT_EQ(err.str(), "/dev/null is not a serial port\n");
     EXPECT_EQ(out.str(), "");
 }
@@ -252,38 +260,41 @@ TEST_F(ToolE2E, JsonStatusAndTemperatureParseBackToTheDeviceState) {
     const Result r = Run({"--json", "delay", "1", "10ns", "status", "temp"});
     ASSERT_EQ(r.status, EXIT_OK) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
-    ASSERT_EQ(lines.size(), 2u) << "set commands print nothing with --json:\n" << r.out;
+    ASSERT_EQ(lines.size(), 3u) << "one record per step:\n" << r.out;
 
-    const jsonlite::Value status = Json(lines[0]);
-    EXPECT_EQ(status["port"].text, port);
-    EXPECT_EQ(status["temperature_c"].text, "31.5");
-    EXPECT_EQ(status["trigger_ticks"].text, "83");
-    EXPECT_NEAR(std::stod(status["trigger_hz"].text), 1e9 / (83 * 4.0), 1e-6);
-    EXPECT_EQ(status["word128"].text, "4660");
-    EXPECT_EQ(status["byte131"].text, "255");
-    EXPECT_EQ(status["word138"].text, "0");
-    EXPECT_EQ(status["float276"].type, jsonlite::Value::Type::Null);  // JSON has no NaN
-    const jsonlite::Value& channels = status["channels"];
-    ASSERT_EQ(channels.items.size(), 8u);
-    for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(channels[i]["channel"].text, std::to_string(i + 1));
-    EXPECT_EQ(channels[0]["delay_ns"].text, "10");
-    EXPECT_EQ(channels[2]["delay_ns"].text, "0.01");
-    EXPECT_EQ(channels[7]["width_ns"].text, "184467440737095516.15");
-    EXPECT_EQ(channels[4]["time204_ns"].text, "1000000000");
-    EXPECT_EQ(channels[4]["time140_ns"].text, "0");
+    nlohmann::json status = Json(lines[1]);
+    EXPECT_EQ(status["step"], "status");
+    EXPECT_EQ(status["port"], port);
+    EXPECT_EQ(status["temperature_c"], 31.5);
+    EXPECT_EQ(status["trigger_ticks"], 83);
+    EXPECT_NEAR(status["trigger_hz"].get<double>(), 1e9 / (83 * 4.0), 1e-6);
+    EXPECT_EQ(status["word128"], 4660);
+    EXPECT_EQ(status["byte131"], 255);
+    EXPECT_EQ(status["word138"], 0);
+    EXPECT_TRUE(status["float276"].is_null());  // JSON has no NaN
+    nlohmann::json& channels = status["channels"];
+    ASSERT_EQ(channels.size(), 8u);
+    for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(channels[i]["channel"], i + 1);
+    EXPECT_EQ(channels[0]["delay_ns"], "10");
+    EXPECT_EQ(channels[2]["delay_ns"], "0.01");
+    EXPECT_EQ(channels[7]["width_ns"], "184467440737095516.15");
+    EXPECT_EQ(channels[7]["width_counts"], UINT64_MAX);
+    EXPECT_EQ(channels[4]["time204_ns"], "1000000000");
+    EXPECT_EQ(channels[4]["time140_ns"], "0");
 
-    const jsonlite::Value temp = Json(lines[1]);
-    EXPECT_EQ(temp.members.size(), 2u);
-    EXPECT_EQ(temp["port"].text, port);
-    EXPECT_EQ(temp["temperature_c"].text, "31.5");
+    nlohmann::json temp = Json(lines[2]);
+    EXPECT_EQ(temp.size(), 4u);
+    EXPECT_EQ(temp["step"], "temp");
+    EXPECT_EQ(temp["port"], port);
+    EXPECT_EQ(temp["temperature_c"], 31.5);
 }
 
 TEST_F(ToolE2E, TracePrintsEachFrameSentAndReceivedOnTheErrorStream) {
     const Result r = Run({"--trace", "temp"});
     ASSERT_EQ(r.status, EXIT_OK);
     EXPECT_EQ(r.out, "temperature 29.59375 C\n");
-    EXPECT_EQ(Lines(r.err), (std::vector<std::string>{"-> EB 90 06 00 93 00 00 14 02 CC",
-                                                      "<- EB 90 0A 00 93 01 00 00 C0 EC 41 06 04 CC"}));
+    EXPECT_EQ(Lines(r.err),
+              (std::vector<std::string>{"-> " + golden::READ_TEMP.text, "<- " + golden::READ_TEMP_ANSWER.text}));
 }
 
 TEST_F(ToolE2E, TraceMarksWhatTheReceiverDropped) {
@@ -299,7 +310,7 @@ TEST_F(ToolE2E, TraceMarksWhatTheReceiverDropped) {
     EXPECT_NE(Words(lines[1]).at(6), "93") << "its command code: " << lines[1];
     EXPECT_EQ(lines[2].rfind("<- dropped ", 0), 0u) << "the stray bytes: " << lines[2];
     EXPECT_EQ(Words(lines[2]).size(), 5u) << lines[2];
-    EXPECT_EQ(lines[3], "<- EB 90 0A 00 93 01 00 00 C0 EC 41 06 04 CC");
+    EXPECT_EQ(lines[3], "<- " + golden::READ_TEMP_ANSWER.text);
 }
 
 TEST(ToolSimulate, RunsEveryCommandAgainstTheBuiltInDevice) {
@@ -307,10 +318,10 @@ TEST(ToolSimulate, RunsEveryCommandAgainstTheBuiltInDevice) {
     const int status = qx480::tool::RunQx480(
         {"--simulate", "--json", "delay", "3", "0.01ns", "width", "3", "1us", "rate", "2.5MHz", "status"}, out, err);
     ASSERT_EQ(status, EXIT_OK) << err.str();
-    const jsonlite::Value v = Json(Lines(out.str()).at(0));
-    EXPECT_EQ(v["channels"][2]["delay_ns"].text, "0.01");
-    EXPECT_EQ(v["channels"][2]["width_ns"].text, "1000");
-    EXPECT_EQ(v["trigger_ticks"].text, "100");
+    nlohmann::json v = Json(Lines(out.str()).back());
+    EXPECT_EQ(v["channels"][2]["delay_ns"], "0.01");
+    EXPECT_EQ(v["channels"][2]["width_ns"], "1000");
+    EXPECT_EQ(v["trigger_ticks"], 100);
 }
 
 // The real program, for its exit statuses and streams.
@@ -342,18 +353,18 @@ TEST_F(ToolProgram, ExitsZeroOnSuccessWithTheResultsOnStandardOutput) {
     const Result r = Program("--simulate --json delay 1 0.01ns status");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(Json(r.out)["channels"][0]["delay_ns"].text, "0.01");
+    EXPECT_EQ(Json(Lines(r.out).back())["channels"][0]["delay_ns"], "0.01");
     const Result help = Program("--help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("usage: qx480"), std::string::npos);
 }
 
-TEST_F(ToolProgram, ExitsOneWhenThePortFailsOrTheDeviceRefuses) {
+TEST_F(ToolProgram, ExitsThreeWhenThePortFailsAndFiveWhenTheDeviceRefuses) {
     const Result missing = Program("--port /dev/qx480-no-such-port temp");
-    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.status, 3);
     EXPECT_EQ(missing.err, "no such port /dev/qx480-no-such-port\n");
     const Result refused = Program("--simulate delay 1 20s");
-    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.status, 5);
     EXPECT_EQ(Lines(refused.err).size(), 1u);
     EXPECT_NE(refused.err.find(" refused the delay 20 s for channel 1"), std::string::npos) << refused.err;
 }

@@ -7,27 +7,20 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "command_line.h"
-#include "json_lite.h"
 #include "qx480_tool.h"
 #include "tool_output.h"
+#include "tool_wine_port.h"
 
 namespace {
 
 using tooltest::Columns;
 using tooltest::Lines;
 
-// "\\.\COM5" from the harness -> "COM5", so that the tool must add the prefix itself.
-std::string HarnessPort() {
-    const char* ports = std::getenv("QX480_TEST_PORTS");
-    std::string port = ports == nullptr ? "" : ports;
-    port = port.substr(0, port.find(' '));
-    const std::string prefix = "\\\\.\\";
-    if (port.compare(0, prefix.size(), prefix) == 0) port.erase(0, prefix.size());
-    return port;
-}
+using tooltest::HarnessPort;
 
 using tooltest::Result;
 using tooltest::RunTool;
@@ -67,18 +60,19 @@ TEST_F(ToolOnWindows, ASessionSetsAndReadsBackThroughTheComPort) {
 
     const Result json = RunTool({"--port", port, "--json", "temp"});
     ASSERT_EQ(json.status, qx480::tool::EXIT_OK) << json.err;
-    jsonlite::Value v;
-    ASSERT_TRUE(jsonlite::Parse(json.out, v)) << json.out;
-    EXPECT_EQ(v["temperature_c"].text, "29.59375");
+    const nlohmann::json v = nlohmann::json::parse(json.out, nullptr, false);
+    ASSERT_TRUE(v.is_object()) << json.out;
+    EXPECT_EQ(v.at("step"), "temp");
+    EXPECT_EQ(v.at("temperature_c"), 29.59375);
 }
 
 TEST_F(ToolOnWindows, RefusalsMissingPortsAndSimulateAreOneLineEach) {
     const Result refused = RunTool({"--port", port, "delay", "1", "20s"});
-    EXPECT_EQ(refused.status, qx480::tool::EXIT_DEVICE);
+    EXPECT_EQ(refused.status, qx480::tool::EXIT_REFUSED);
     EXPECT_EQ(refused.err, "the device on " + port + " refused the delay 20 s for channel 1\n");
 
     const Result missing = RunTool({"--port", "COM200", "temp"});
-    EXPECT_EQ(missing.status, qx480::tool::EXIT_DEVICE);
+    EXPECT_EQ(missing.status, qx480::tool::EXIT_OPEN);
     EXPECT_EQ(missing.err, "no such port COM200\n");
 
     const Result simulate = RunTool({"--simulate", "temp"});
@@ -89,7 +83,7 @@ TEST_F(ToolOnWindows, RefusalsMissingPortsAndSimulateAreOneLineEach) {
 
 TEST_F(ToolOnWindows, TheProgramExitsWithTheStatusOfTheOutcome) {
     EXPECT_EQ(RunProgram({"--port", port, "width", "2", "100ns", "temp"}), 0);
-    EXPECT_EQ(RunProgram({"--port", port, "delay", "1", "20s"}), 1);
+    EXPECT_EQ(RunProgram({"--port", port, "delay", "1", "20s"}), 5);
     EXPECT_EQ(RunProgram({"--port", port, "delay", "1", "5ps"}), 2);
 }
 

@@ -1,12 +1,11 @@
 #include "command_table.h"
 
-#include <climits>
-#include <iterator>
+#include <memory>
 #include <sstream>
 
 #include "command_line.h"
 #include "commands.h"
-#include "platform.h"
+#include "port_list.h"
 #include "session.h"
 #include "units.h"
 
@@ -14,84 +13,14 @@ namespace qx480 {
 namespace tool {
 namespace {
 
-// The trigger modes' names with `between` between them and `beforeLast` before the last one.
-std::string TriggerModeNames(const char* between, const char* beforeLast) {
-    std::string text;
-    const std::size_t count = std::size(TRIGGER_MODES);
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0) text += i + 1 == count ? beforeLast : between;
-        text += TRIGGER_MODES[i].name;
-    }
-    return text;
-}
-
-bool ParseChannel(const std::string& text, int& channel, std::string& error) {
-    long long value;
-    if (!ParseWhole(text, INT_MAX, value)) {
-        error = "channel " + Quoted(text) + " is not a number from 1 to " + std::to_string(CHANNEL_COUNT);
-        return false;
-    }
-    if (!IsChannel(static_cast<int>(value))) {
-        error = "channel " + text + " is outside 1 to " + std::to_string(CHANNEL_COUNT);
-        return false;
-    }
-    channel = static_cast<int>(value);
-    return true;
-}
-
-bool ParseOnOff(const std::string& text, const std::string& what, bool& on, std::string& error) {
-    if (text == "on" || text == "off") {
-        on = text == "on";
-        return true;
-    }
-    error = what + " takes on or off, not " + Quoted(text);
-    return false;
-}
-
-std::string TimeError(UnitError e, const std::string& what, const std::string& text) {
-    const std::string subject = what + " " + Quoted(text);
-    switch (e) {
-        case UnitError::Negative: return subject + " is negative";
-        case UnitError::NotWholeStep: return subject + " is not a whole number of " + FormatTime(1) + " steps";
-        case UnitError::TooLarge:
-            return subject + " is beyond the longest time the device takes, " + FormatTime(UINT64_MAX);
-        case UnitError::UnknownUnit: return subject + " has an unknown unit: use ps, ns (the default), us, ms or s";
-        default: return subject + " is not a time: give a number with ps, ns (the default), us, ms or s";
-    }
-}
-
-std::string RateError(UnitError e, const std::string& text) {
-    const std::string subject = "rate " + Quoted(text);
-    switch (e) {
-        case UnitError::Negative: return subject + " is negative";
-        case UnitError::Zero: return subject + " is zero: give a rate above 0 Hz";
-        case UnitError::TooFast:
-            return subject + " is above " + FormatRate(units::WireToFrequency(1)) + ", the fastest the device's " +
-                   FormatNumber(units::NS_PER_TICK) + " ns period steps reach";
-        case UnitError::TooSlow:
-            return subject + " is below " + FormatRate(units::WireToFrequency(UINT32_MAX)) +
-                   ", the slowest the device's period reaches";
-        case UnitError::UnknownUnit: return subject + " has an unknown unit: use Hz (the default), kHz or MHz";
-        default: return subject + " is not a rate: give a number with Hz (the default), kHz or MHz";
-    }
-}
-
 bool ParseNothing(const Words&, Step&, std::string&) { return true; }
 
-bool ParseChannelTime(const Words& args, Step& step, std::string& error, const char* what) {
-    if (!ParseChannel(args[0], step.channel, error)) return false;
-    const UnitError e = ParseTime(args[1], step.counts);
-    if (e == UnitError::None) return true;
-    error = TimeError(e, what, args[1]);
-    return false;
-}
-
 bool ParseDelay(const Words& args, Step& step, std::string& error) {
-    return ParseChannelTime(args, step, error, "delay");
+    return ParseChannel(args[0], step.channel, error) && ParseTimeWord(args[1], "delay", step.counts, error);
 }
 
 bool ParseWidth(const Words& args, Step& step, std::string& error) {
-    return ParseChannelTime(args, step, error, "width");
+    return ParseChannel(args[0], step.channel, error) && ParseTimeWord(args[1], "width", step.counts, error);
 }
 
 bool ParseChannelSwitch(const Words& args, Step& step, std::string& error) {
@@ -103,23 +32,44 @@ bool ParseOutput(const Words& args, Step& step, std::string& error) {
 }
 
 bool ParseTrigger(const Words& args, Step& step, std::string& error) {
-    if (TriggerModeByName(args[0], step.mode)) return true;
-    error = "trigger takes " + TriggerModeNames(", ", " or ") + ", not " + Quoted(args[0]);
-    return false;
+    return ParseTriggerSource(args[0], step.mode, error);
 }
 
 bool ParseRateArgument(const Words& args, Step& step, std::string& error) {
-    const UnitError e = ParseRate(args[0], step.ticks);
-    if (e == UnitError::None) return true;
-    error = RateError(e, args[0]);
-    return false;
+    return ParseRateWord(args[0], step.ticks, step.requestedHz, error);
 }
 
-int ListThePorts(std::ostream& out, std::ostream& err) {
+// A setup file, read and checked now, before any port is opened.
+bool ParseSetupArgument(const Words& args, Step& step, std::string& error) {
+    Setup setup;
+    if (!ReadSetupFile(args[0], setup, error)) return false;
+    step.file = args[0];
+    step.setup = std::make_shared<const Setup>(setup);
+    return true;
+}
+
+bool ParseSaveArgument(const Words& args, Step& step, std::string&) {
+    step.file = args[0];
+    return true;
+}
+
+int ListThePorts(const Invocation& inv, std::ostream& out, std::ostream& err) {
+    std::vector<PortInfo> ports;
     std::string error;
-    if (ListPorts(out, error)) return EXIT_OK;
-    err << error << "\n";
-    return EXIT_DEVICE;
+    if (!SerialPorts(ports, error)) {
+        StepReport report;
+        report.failure = ToolFailure("ports", EXIT_LOCAL, error);
+        PrintReport("ports", report, inv.json, out, err);
+        return EXIT_LOCAL;
+    }
+    for (const PortInfo& port : ports) {
+        StepReport report;
+        report.lines.push_back(PortLine(port));
+        report.fields = PortRecord(port);
+        PrintReport("ports", report, inv.json, out, err);
+    }
+    if (ports.empty() && !inv.json) out << "no serial ports found\n";
+    return EXIT_OK;
 }
 
 std::vector<Command> MakeCommands() {
@@ -132,9 +82,10 @@ std::vector<Command> MakeCommands() {
          "example: qx480 --json --port COM3 status\n",
          ParseNothing, &Session::Status, nullptr},
         {"delay", "CH TIME", "channel delay (TIME: 10ns, 1.5us, 0.01ns, 1e3ns, ...)",
-         "Sets the delay of channel CH (1 to 8). TIME is a number with an optional unit ps, ns\n"
-         "(the default), us (or µs), ms or s; decimals and exponents are allowed. The device steps\n"
-         "in 10 ps: a time that is not a whole number of 10 ps is refused, never rounded.\n"
+         "Sets the delay of channel CH (1 to 8). TIME is one word: a number with an optional unit\n"
+         "ps, ns (the default), us (or µs), ms or s; decimals and exponents are allowed. The device\n"
+         "steps in 10 ps: a time that is not a whole number of 10 ps is refused, never rounded,\n"
+         "and the two nearest times that would work are named.\n"
          "example: qx480 delay 1 10ns\n"
          "example: qx480 delay 2 1.5us\n"
          "example: qx480 delay 3 0.01ns    (one 10 ps step)\n"
@@ -159,24 +110,56 @@ std::vector<Command> MakeCommands() {
          "example: qx480 trigger software fire\n",
          ParseTrigger, &Session::SetTrigger, nullptr},
         {"rate", "FREQ", "internal trigger rate (FREQ: 1000, 10kHz, 2.5MHz)",
-         "Sets the internal trigger rate. FREQ is a number with an optional unit Hz (the default),\n"
-         "kHz or MHz. The device counts the period in whole 4 ns ticks (at or below 1/FREQ), so the\n"
-         "rate set can lie a little above FREQ; the tool prints the rate the device got.\n"
+         "Sets the internal trigger rate. FREQ is one word: a number with an optional unit Hz (the\n"
+         "default), kHz or MHz. The device counts the period in whole 4 ns ticks (at or below\n"
+         "1/FREQ), so the rate set can lie a little above FREQ; the tool prints the rate the device\n"
+         "got and says so when it differs from FREQ.\n"
          "example: qx480 rate 1kHz\n"
-         "example: qx480 rate 2.5MHz\n",
+         "example: qx480 rate 3MHz        (gets 3.01204819 MHz, a period of 83 ticks)\n",
          ParseRateArgument, &Session::SetRate, nullptr},
         {"fire", "", "one software trigger",
-         "Fires one software trigger.\n"
+         "Fires one software trigger. It is never tried again (--retries), so that one request\n"
+         "cannot fire twice.\n"
          "example: qx480 trigger software fire\n",
          ParseNothing, &Session::Fire, nullptr},
         {"temp", "", "device temperature",
          "Prints the device temperature in degrees Celsius (with --json, one JSON object).\n"
          "example: qx480 temp\n",
          ParseNothing, &Session::Temperature, nullptr},
+        {"apply", "FILE", "send a whole setup file",
+         "Sends the setup in FILE (JSON; see the README for the format). The whole file is checked\n"
+         "before anything is sent. The order is safe: the global output off first when the file\n"
+         "sets it, then the trigger source and rate, each channel's delay, width and on/off, and\n"
+         "the output as the file says. Settings the file leaves out are not touched.\n"
+         "example: qx480 --port /dev/ttyUSB0 apply setup.json\n"
+         "example: qx480 --port COM3 --verify apply setup.json\n",
+         ParseSetupArgument, &Session::Apply, nullptr},
+        {"save", "FILE", "write what the device reports to a setup file",
+         "Reads the timing block and writes the delays, widths and trigger rate to FILE as a setup\n"
+         "file, in one piece: a file that was there stays whole until the new one replaces it. The\n"
+         "device does not report the output, the trigger source or the channels' on/off, so the\n"
+         "file leaves them out and says so in its note.\n"
+         "example: qx480 --port /dev/ttyUSB0 save setup.json\n",
+         ParseSaveArgument, &Session::Save, nullptr},
+        {"diff", "FILE", "compare the device with a setup file",
+         "Reads the timing block and compares each delay, width and the rate that FILE names with\n"
+         "what the device reports: one line per difference and exit status 6, or exit status 0.\n"
+         "example: qx480 --port /dev/ttyUSB0 diff setup.json\n",
+         ParseSetupArgument, &Session::Diff, nullptr},
+        {"diagram", "", "a text timing diagram of the eight channels",
+         "Reads the timing block and draws each channel's pulse (its delay, then its width) on one\n"
+         "time axis, with the scale and the trigger period marked, and names the channels whose\n"
+         "pulse extends past the trigger period. --width COLUMNS sets its width (default 80).\n"
+         "example: qx480 --port /dev/ttyUSB0 diagram\n"
+         "example: qx480 --port COM3 --width 120 diagram\n",
+         ParseNothing, &Session::Diagram, nullptr},
         {"ports", "", "the serial ports of this machine",
-         "Lists the serial ports of this machine, one per line: on Linux the /dev/serial/by-id\n"
-         "names with the device each points to, then the ttyS, ttyUSB and ttyACM devices;\n"
-         "on Windows the COM ports the registry lists.\n",
+         "Lists the serial ports of this machine, one per line, with what tells them apart: on\n"
+         "Linux the USB vendor and product id, the serial number, manufacturer and product of a\n"
+         "USB adapter and the driver; on Windows the friendly name and hardware id. With --json,\n"
+         "one JSON object per port.\n"
+         "example: qx480 ports\n"
+         "example: qx480 --json ports\n",
          nullptr, nullptr, ListThePorts},
     };
 }
@@ -188,6 +171,11 @@ std::size_t Command::ArgumentCount() const {
     std::size_t count = 0;
     for (std::string word; words >> word;) ++count;
     return count;
+}
+
+std::string Command::LastArgument() const {
+    const std::size_t space = arguments.find_last_of(' ');
+    return space == std::string::npos ? arguments : arguments.substr(space + 1);
 }
 
 std::string Command::Usage() const { return arguments.empty() ? name : name + " " + arguments; }

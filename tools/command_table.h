@@ -11,6 +11,8 @@ namespace qx480 {
 namespace tool {
 
 struct Step;
+struct StepReport;
+struct Invocation;
 class Session;
 
 using Words = std::vector<std::string>;
@@ -28,16 +30,19 @@ struct Command {
     // Checks the arguments (one word each) and fills `step` in wire units;
     // false with one plain line in `error`. Null for a command that runs alone.
     bool (*parse)(const Words& args, Step& step, std::string& error);
-    // Carries out a checked step on the session's device; false once the
-    // failure is reported. Null for a command that runs alone.
-    bool (Session::*run)(const Step& step);
+    // Carries out a checked step on the session's device, putting what it
+    // did or why it failed in `report`; false on a failure. Null for a
+    // command that runs alone.
+    bool (Session::*run)(const Step& step, StepReport& report);
     // A command that takes no port and no other command (ports): results go
-    // to `out`, an error line to `err`; returns the exit status. Null for the
-    // device commands.
-    int (*runAlone)(std::ostream& out, std::ostream& err);
+    // to `out`, an error line to `err`, as `inv` asks (--json); returns the
+    // exit status. Null for the device commands.
+    int (*runAlone)(const Invocation& inv, std::ostream& out, std::ostream& err);
 
     // How many words `arguments` has.
     std::size_t ArgumentCount() const;
+    // The last word of `arguments` ("TIME" for delay); empty for none.
+    std::string LastArgument() const;
     // "NAME ARGUMENTS", or the name alone.
     std::string Usage() const;
 };

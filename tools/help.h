@@ -6,7 +6,12 @@
 namespace qx480 {
 namespace tool {
 
-std::string UsageText(const std::string& defaultPort);
+// The whole usage: commands, options, exit statuses and examples, as this
+// platform has them (--simulate only where the simulated device runs).
+std::string UsageText();
+
+// "qx480 1.0.0": the version of the library it runs on, which is the project's.
+std::string VersionText();
 
 // False when `command` names no command.
 bool CommandHelpText(const std::string& command, std::string& text);

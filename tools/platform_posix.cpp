@@ -1,6 +1,6 @@
 // Linux and other POSIX systems.
 #include <fcntl.h>
-#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -8,8 +8,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "platform.h"
+#include "port_list.h"
 #include "simulated_device.h"
 
 namespace qx480 {
@@ -19,6 +21,12 @@ namespace {
 namespace fs = std::filesystem;
 
 const char* const kSerialPrefixes[] = {"ttyS", "ttyUSB", "ttyACM"};
+
+// How far above a tty's sysfs device its USB device may sit (interface, then device).
+constexpr int MAX_USB_LEVELS = 4;
+
+// Names tried for a temporary file before giving up.
+constexpr int TEMPORARY_NAME_TRIES = 100;
 
 // "ttyUSB12" -> ("ttyUSB", 12) for one of the serial prefixes; false otherwise.
 bool SplitSerialName(const std::string& name, std::string& prefix, long& number) {
@@ -36,47 +44,54 @@ bool SplitSerialName(const std::string& name, std::string& prefix, long& number)
     return false;
 }
 
+// The first line of a sysfs attribute; empty when there is none.
+std::string Attribute(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
 // Linux creates ttyS nodes for every possible legacy UART; sysfs reports
 // type 0 (no UART) for the ones with nothing behind them.
-bool IsPlaceholderUart(const std::string& name) {
-    if (name.compare(0, 4, "ttyS") != 0) return false;
-    std::ifstream type("/sys/class/tty/" + name + "/type");
-    int value = -1;
-    return type >> value && value == 0;
+bool IsPlaceholderUart(const fs::path& sysTty, const std::string& name) {
+    return name.compare(0, 4, "ttyS") == 0 && Attribute(sysTty / name / "type") == "0";
 }
 
-void ListById(std::ostream& out) {
+// The USB device a tty hangs off: the nearest folder above its sysfs device
+// with a vendor id.
+void ReadUsbAdapter(const fs::path& device, PortInfo& port) {
     std::error_code ec;
-    std::vector<std::string> lines;
-    for (fs::directory_iterator it("/dev/serial/by-id", ec), end; !ec && it != end; it.increment(ec)) {
-        const fs::path target = fs::canonical(it->path(), ec);
-        lines.push_back(it->path().string() + " -> " + (ec ? std::string("(dangling)") : target.string()));
-        ec.clear();
+    fs::path at = fs::canonical(device, ec);
+    for (int level = 0; !ec && level <= MAX_USB_LEVELS && at.has_relative_path(); ++level, at = at.parent_path()) {
+        if (!fs::exists(at / "idVendor", ec)) continue;
+        port.usbVendorId = Attribute(at / "idVendor");
+        port.usbProductId = Attribute(at / "idProduct");
+        port.usbSerial = Attribute(at / "serial");
+        port.usbManufacturer = Attribute(at / "manufacturer");
+        port.usbProduct = Attribute(at / "product");
+        return;
     }
-    std::sort(lines.begin(), lines.end());
-    for (const std::string& line : lines) out << line << "\n";
 }
 
-void ListDevices(std::ostream& out) {
-    struct Device {
-        std::string prefix;
-        long number;
-        std::string path;
-    };
-    std::vector<Device> devices;
+void ReadSysfs(const fs::path& sysTty, const std::string& name, PortInfo& port) {
+    const fs::path device = sysTty / name / "device";
     std::error_code ec;
-    for (fs::directory_iterator it("/dev", ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        Device d;
-        if (SplitSerialName(name, d.prefix, d.number) && !IsPlaceholderUart(name)) {
-            d.path = it->path().string();
-            devices.push_back(d);
-        }
+    const fs::path driver = fs::read_symlink(device / "driver", ec);
+    if (!ec) port.driver = driver.filename().string();
+    ReadUsbAdapter(device, port);
+}
+
+// The /dev/serial/by-id names by the device each points to.
+std::map<fs::path, std::string> ByIdNames(const fs::path& byId) {
+    std::map<fs::path, std::string> names;
+    std::error_code ec;
+    for (fs::directory_iterator it(byId, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code target;
+        const fs::path device = fs::canonical(it->path(), target);
+        if (!target) names[device] = it->path().string();
     }
-    std::sort(devices.begin(), devices.end(), [](const Device& a, const Device& b) {
-        return a.prefix != b.prefix ? a.prefix < b.prefix : a.number < b.number;
-    });
-    for (const Device& d : devices) out << d.path << "\n";
+    return names;
 }
 
 class PtySimulator : public LocalSimulator {
@@ -92,42 +107,95 @@ private:
     sim::SimulatedDevice m_device;
 };
 
-}  // namespace
-
-std::string DefaultPortName() { return "/dev/ttyUSB0"; }
-
-std::string SystemPortName(const std::string& port) { return port; }
-
-bool ListPorts(std::ostream& out, std::string&) {
-    ListById(out);
-    ListDevices(out);
+bool WriteAll(int fd, const std::string& content) {
+    for (std::size_t done = 0; done < content.size();) {
+        const ssize_t n = write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
     return true;
 }
 
-// Repeats the steps of the serial backend's open (open, then the exclusive
-// lock) to find the one that fails; the probe takes no lock it keeps.
-std::string DescribeOpenFailure(const std::string& port, int baud) {
-    const int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        const int error = errno;
-        if (error == ENOENT) return "no such port " + port;
-        if (error == EBUSY) return port + " is in use by another program";
-        if (error == EACCES) return "no permission to open " + port + " (is your user in the dialout group?)";
-        return "cannot open " + port + ": " + std::strerror(error);
+// A new file beside `path` that no one else has; -1 with errno set when none could be made.
+int CreateTemporaryBeside(const std::string& path, std::string& temporary) {
+    for (int n = 0; n < TEMPORARY_NAME_TRIES; ++n) {
+        temporary = path + ".qx480-" + std::to_string(getpid()) + "-" + std::to_string(n);
+        const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
     }
-    std::string why;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        why = port + " is in use by another program";
-    } else if (!isatty(fd)) {
-        why = port + " is not a serial port";
-    } else {
-        why = "cannot set up " + port + " at " + std::to_string(baud) + " baud, 8 data bits, no parity, 1 stop bit";
-    }
-    close(fd);
-    return why;
+    return -1;
 }
 
+// The temporary file keeps the mode of the file it replaces.
+bool KeepMode(int fd, const std::string& path) {
+    struct stat old;
+    return stat(path.c_str(), &old) != 0 || fchmod(fd, old.st_mode & 07777) == 0;
+}
+
+bool WriteTemporary(int fd, const std::string& path, const std::string& content) {
+    const bool written = KeepMode(fd, path) && WriteAll(fd, content) && fsync(fd) == 0;
+    const int error = errno;
+    const bool closed = close(fd) == 0;
+    if (!written) errno = error;
+    return written && closed;
+}
+
+}  // namespace
+
+std::vector<PortInfo> SerialPortsUnder(const std::string& root) {
+    const fs::path dev = fs::path(root) / "dev";
+    const fs::path sysTty = fs::path(root) / "sys" / "class" / "tty";
+    const std::map<fs::path, std::string> byId = ByIdNames(dev / "serial" / "by-id");
+    struct Found {
+        std::string prefix;
+        long number;
+        PortInfo port;
+    };
+    std::vector<Found> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(dev, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        Found f;
+        if (!SplitSerialName(name, f.prefix, f.number) || IsPlaceholderUart(sysTty, name)) continue;
+        f.port.path = it->path().string();
+        std::error_code canonical;
+        const auto named = byId.find(fs::canonical(it->path(), canonical));
+        if (!canonical && named != byId.end()) f.port.byId = named->second;
+        ReadSysfs(sysTty, name, f.port);
+        found.push_back(f);
+    }
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return a.prefix != b.prefix ? a.prefix < b.prefix : a.number < b.number;
+    });
+    std::vector<PortInfo> ports;
+    for (const Found& f : found) ports.push_back(f.port);
+    return ports;
+}
+
+bool SerialPorts(std::vector<PortInfo>& ports, std::string&) {
+    ports = SerialPortsUnder("/");
+    return true;
+}
+
+std::string ExamplePortName() { return "/dev/ttyUSB0"; }
+
+std::string SystemPortName(const std::string& port) { return port; }
+
+std::string PermissionHint() { return " (is your user in the dialout group?)"; }
+
 std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
+
+void PrepareConsole() {}
+
+bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error) {
+    std::string temporary;
+    const int fd = CreateTemporaryBeside(path, temporary);
+    if (fd >= 0 && WriteTemporary(fd, path, content) && rename(temporary.c_str(), path.c_str()) == 0) return true;
+    error = "cannot write " + path + ": " + std::strerror(errno);
+    if (fd >= 0) unlink(temporary.c_str());
+    return false;
+}
 
 bool HasSimulator() { return true; }
 

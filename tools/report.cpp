@@ -1,52 +1,35 @@
 #include "report.h"
 
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 #include <variant>
-#include <vector>
 
-#include "commands.h"
 #include "units.h"
 
 namespace qx480 {
 namespace tool {
 namespace {
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
-// JSON has no NaN or infinity: a device value that is one becomes null.
-template <class T>
-std::string JsonNumber(T value) {
-    return std::isfinite(value) ? FormatNumber(value) : "null";
-}
-
 // A device-wide field's value in `block`: integers in decimal, the single
-// as FormatNumber or, for JSON, as a JSON number.
-struct DeviceValue {
+// as FormatNumber does.
+struct DeviceValueText {
     const TimingBlock& block;
-    bool json;
 
-    std::string operator()(float TimingBlock::*member) const {
-        return json ? JsonNumber(block.*member) : FormatNumber(block.*member);
-    }
+    std::string operator()(float TimingBlock::*member) const { return FormatNumber(block.*member); }
     template <class T>
     std::string operator()(T TimingBlock::*member) const {
         return std::to_string(block.*member);
+    }
+};
+
+// The same as a JSON value.
+struct DeviceValueJson {
+    const TimingBlock& block;
+
+    Json operator()(float TimingBlock::*member) const { return JsonNumber(block.*member); }
+    template <class T>
+    Json operator()(T TimingBlock::*member) const {
+        return block.*member;
     }
 };
 
@@ -56,19 +39,9 @@ std::string DeviceWordsText(const TimingBlock& b) {
     for (const timing::DeviceField& field : timing::DEVICE_FIELDS) {
         if (field.setByCommand) continue;
         if (!text.empty()) text += "  ";
-        text += std::string(field.name) + " " + std::visit(DeviceValue{b, false}, field.member);
+        text += std::string(field.name) + " " + std::visit(DeviceValueText{b}, field.member);
     }
     return text;
-}
-
-// ,"name":value for each field only the device sets.
-std::string DeviceWordsJson(const TimingBlock& b) {
-    std::string json;
-    for (const timing::DeviceField& field : timing::DEVICE_FIELDS) {
-        if (field.setByCommand) continue;
-        json += "," + JsonString(field.name) + ":" + std::visit(DeviceValue{b, true}, field.member);
-    }
-    return json;
 }
 
 // Left-aligned cells at least two spaces apart, even when one overflows its column.
@@ -82,28 +55,30 @@ std::string TableRow(const std::vector<std::string>& cells) {
     constexpr std::size_t FIELD_COLUMN = 18;
     std::string row;
     for (std::size_t i = 0; i + 1 < cells.size(); ++i) row += Cell(cells[i], i == 0 ? CHANNEL_COLUMN : FIELD_COLUMN);
-    return row + cells.back() + "\n";
+    return row + cells.back();
 }
 
-void PrintChannelTable(std::ostream& out, const TimingBlock& b) {
+void AddChannelTable(std::vector<std::string>& lines, const TimingBlock& b) {
     std::vector<std::string> header{"channel"};
     for (const timing::ChannelField& field : timing::CHANNEL_FIELDS) header.push_back(field.name);
-    out << TableRow(header);
+    lines.push_back(TableRow(header));
     for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
         std::vector<std::string> cells{std::to_string(ch)};
         for (const timing::ChannelField& field : timing::CHANNEL_FIELDS) {
             cells.push_back(FormatTime(b.channels[ChannelIndex(ch)].*field.member));
         }
-        out << TableRow(cells);
+        lines.push_back(TableRow(cells));
     }
 }
 
-std::string ChannelJson(int channel, const timing::ChannelCounts& c) {
-    std::string json = "{\"channel\":" + std::to_string(channel);
+Json ChannelFields(int channel, const timing::ChannelCounts& c) {
+    Json fields;
+    fields["channel"] = channel;
     for (const timing::ChannelField& field : timing::CHANNEL_FIELDS) {
-        json += "," + JsonString(std::string(field.name) + "_ns") + ":" + FormatNanoseconds(c.*field.member);
+        fields[std::string(field.name) + "_ns"] = FormatNanoseconds(c.*field.member);
+        fields[std::string(field.name) + "_counts"] = c.*field.member;
     }
-    return json + "}";
+    return fields;
 }
 
 }  // namespace
@@ -114,29 +89,40 @@ std::string RateText(std::uint32_t ticks) {
     return rate + " (" + period + ")";
 }
 
-void PrintStatus(std::ostream& out, const std::string& port, float celsius, const TimingBlock& b) {
-    out << "port          " << port << "\n"
-        << "temperature   " << FormatNumber(celsius) << " C\n"
-        << "trigger rate  " << RateText(b.triggerTicks) << "\n"
-        << "device        " << DeviceWordsText(b) << "\n";
-    PrintChannelTable(out, b);
+Json JsonNumber(float value) {
+    if (!std::isfinite(value)) return nullptr;
+    return std::strtod(FormatNumber(value).c_str(), nullptr);
 }
 
-void PrintStatusJson(std::ostream& out, const std::string& port, float celsius, const TimingBlock& b) {
-    const double hz = units::WireToFrequency(b.triggerTicks);
-    out << "{\"port\":" << JsonString(port) << ",\"temperature_c\":" << JsonNumber(celsius)
-        << ",\"trigger_ticks\":" << b.triggerTicks << ",\"trigger_hz\":" << JsonNumber(hz) << DeviceWordsJson(b)
-        << ",\"channels\":[";
-    for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
-        out << (ch > 1 ? "," : "") << ChannelJson(ch, b.channels[ChannelIndex(ch)]);
+std::vector<std::string> StatusLines(const std::string& port, float celsius, const TimingBlock& b) {
+    std::vector<std::string> lines{"port          " + port, "temperature   " + FormatNumber(celsius) + " C",
+                                   "trigger rate  " + RateText(b.triggerTicks), "device        " + DeviceWordsText(b)};
+    AddChannelTable(lines, b);
+    return lines;
+}
+
+Json StatusFields(const std::string& port, float celsius, const TimingBlock& b) {
+    Json fields;
+    fields["port"] = port;
+    fields["temperature_c"] = JsonNumber(celsius);
+    fields["trigger_ticks"] = b.triggerTicks;
+    fields["trigger_hz"] = units::WireToFrequency(b.triggerTicks);
+    for (const timing::DeviceField& field : timing::DEVICE_FIELDS) {
+        if (!field.setByCommand) fields[field.name] = std::visit(DeviceValueJson{b}, field.member);
     }
-    out << "]}\n";
+    Json channels = Json::array();
+    for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) channels.push_back(ChannelFields(ch, b.channels[ChannelIndex(ch)]));
+    fields["channels"] = channels;
+    return fields;
 }
 
-void PrintTemperature(std::ostream& out, float celsius) { out << "temperature " << FormatNumber(celsius) << " C\n"; }
+std::string TemperatureLine(float celsius) { return "temperature " + FormatNumber(celsius) + " C"; }
 
-void PrintTemperatureJson(std::ostream& out, const std::string& port, float celsius) {
-    out << "{\"port\":" << JsonString(port) << ",\"temperature_c\":" << JsonNumber(celsius) << "}\n";
+Json TemperatureFields(const std::string& port, float celsius) {
+    Json fields;
+    fields["port"] = port;
+    fields["temperature_c"] = JsonNumber(celsius);
+    return fields;
 }
 
 }  // namespace tool

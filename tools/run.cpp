@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <iomanip>
 #include <memory>
 
@@ -21,71 +22,107 @@ void Trace(std::ostream& err, QX480FrameDirection direction, const std::uint8_t*
     err << std::dec << std::nouppercase << std::setfill(' ') << "\n";
 }
 
-int ShowHelp(const Invocation& inv, std::ostream& out, std::ostream& err) {
-    if (inv.kind == Invocation::Kind::Usage) {
-        out << UsageText(DefaultPortName());
-        return EXIT_OK;
-    }
+// Prints a failure that ends the run before or outside any step; returns its exit status.
+int Fail(const std::string& step, const Failure& failure, bool json, std::ostream& out, std::ostream& err) {
+    StepReport report;
+    report.failure = failure;
+    PrintReport(step, report, json, out, err);
+    return failure.exitStatus;
+}
+
+int UsageError(const std::string& step, const std::string& line, bool json, std::ostream& out, std::ostream& err) {
+    return Fail(step, ToolFailure("usage", EXIT_USAGE, line), json, out, err);
+}
+
+int ShowCommandHelp(const Invocation& inv, std::ostream& out, std::ostream& err) {
     std::string text;
     if (!CommandHelpText(inv.helpTopic, text)) {
-        err << "no command '" << inv.helpTopic << "' (see qx480 --help)\n";
-        return EXIT_USAGE;
+        return UsageError("", "no command " + Quoted(inv.helpTopic) + " (see qx480 --help)", inv.json, out, err);
     }
     out << text;
     return EXIT_OK;
 }
 
-// Opens the port before anything is sent, so that a port that is missing or
-// in use is reported as such and not as a silent device.
-int RunSteps(const Invocation& inv, std::ostream& out, std::ostream& err) {
-    std::unique_ptr<LocalSimulator> simulator;
-    std::string port = inv.port.empty() ? DefaultPortName() : inv.port;
+// The port the steps run on: the simulated device's, --port's or the
+// environment's; false, with the failure printed in `status`, for none.
+bool ChoosePort(const Invocation& inv, const std::string& environmentPort, std::unique_ptr<LocalSimulator>& simulator,
+                std::string& port, int& status, std::ostream& out, std::ostream& err) {
     if (inv.simulate) {
         if (!HasSimulator()) {
-            err << "--simulate is not available here: the simulated device runs on Linux and other POSIX "
-                   "systems; name a real port with --port\n";
-            return EXIT_USAGE;
+            status = UsageError("",
+                                "--simulate is not available here: the simulated device runs on Linux and other "
+                                "POSIX systems; name a real port with --port",
+                                inv.json, out, err);
+            return false;
         }
         std::string error;
         simulator = StartSimulator(error);
-        if (!simulator) {
-            err << error << "\n";
-            return EXIT_DEVICE;
-        }
-        port = simulator->Path();
+        if (!simulator) status = Fail("", ToolFailure("open_failed", EXIT_OPEN, error), inv.json, out, err);
+        if (simulator) port = simulator->Path();
+        return simulator != nullptr;
     }
+    port = inv.port.empty() ? environmentPort : inv.port;
+    if (!port.empty()) return true;
+    status =
+        UsageError("", "no port named: give --port PORT or set QX480_PORT (qx480 ports lists this machine's ports)",
+                   inv.json, out, err);
+    return false;
+}
+
+// Opens the port before anything is sent, so that a port that is missing or
+// in use is reported as such and not as a silent device.
+int RunSteps(const Invocation& inv, const std::string& environmentPort, std::ostream& out, std::ostream& err) {
+    std::unique_ptr<LocalSimulator> simulator;
+    std::string port;
+    int status = EXIT_OK;
+    if (!ChoosePort(inv, environmentPort, simulator, port, status, out, err)) return status;
     QX480DDG device;
-    if (!device.Open(SystemPortName(port).c_str(), inv.baud)) {
-        err << DescribeOpenFailure(port, inv.baud) << "\n";
-        return EXIT_DEVICE;
+    QX480Outcome opened;
+    if (!device.Open(SystemPortName(port).c_str(), inv.baud, opened)) {
+        const Failure failure{FailureKind(opened.status), EXIT_OPEN, {DescribeOpenFailure(opened, port, inv.baud)}};
+        return Fail("", failure, inv.json, out, err);
     }
     if (inv.trace) {
         device.SetFrameObserver(
             [&err](QX480FrameDirection d, const std::uint8_t* frame, std::size_t size) { Trace(err, d, frame, size); });
     }
-    Session session(device, port, inv.json, out, err);
-    for (const Step& step : inv.steps) {
-        if (!session.Run(step)) return EXIT_DEVICE;
+    Session session(device, port, inv, out, err);
+    bool ok = true;
+    for (auto step = inv.steps.begin(); ok && step != inv.steps.end(); ++step) ok = session.Run(*step);
+    if (ok && inv.verify) session.Verify();
+    return session.ExitStatus();
+}
+
+int RunLine(const std::vector<std::string>& args, const std::string& environmentPort, std::ostream& out,
+            std::ostream& err) {
+    Invocation inv;
+    std::string error, errorStep;
+    if (!ParseCommandLine(args, inv, error, errorStep))
+        return UsageError(errorStep, error, AsksForJson(args), out, err);
+    switch (inv.kind) {
+        case Invocation::Kind::Usage: out << UsageText(); return EXIT_OK;
+        case Invocation::Kind::Version: out << VersionText(); return EXIT_OK;
+        case Invocation::Kind::CommandHelp: return ShowCommandHelp(inv, out, err);
+        case Invocation::Kind::Alone: return inv.alone->runAlone(inv, out, err);
+        case Invocation::Kind::Run: break;
     }
-    return EXIT_OK;
+    return RunSteps(inv, environmentPort, out, err);
 }
 
 }  // namespace
 
+int RunQx480(const std::vector<std::string>& args, const std::string& environmentPort, std::ostream& out,
+             std::ostream& err) {
+    const int status = RunLine(args, environmentPort, out, err);
+    out.flush();
+    if (out) return status;
+    err << "cannot write the results to standard output: is the disk full or the pipe closed?\n";
+    return status == EXIT_OK ? EXIT_LOCAL : status;
+}
+
 int RunQx480(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-    Invocation inv;
-    std::string error;
-    if (!ParseCommandLine(args, inv, error)) {
-        err << error << "\n";
-        return EXIT_USAGE;
-    }
-    switch (inv.kind) {
-        case Invocation::Kind::Usage:
-        case Invocation::Kind::CommandHelp: return ShowHelp(inv, out, err);
-        case Invocation::Kind::Alone: return inv.alone->runAlone(out, err);
-        case Invocation::Kind::Run: break;
-    }
-    return RunSteps(inv, out, err);
+    const char* port = std::getenv("QX480_PORT");
+    return RunQx480(args, port == nullptr ? "" : port, out, err);
 }
 
 }  // namespace tool

@@ -1,6 +1,7 @@
 #include "units.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <limits>
@@ -98,33 +99,82 @@ bool StartsLikeANumber(const std::string& text, std::size_t pos) {
     return IsDigit(c) || c == '.' || c == '-' || c == '+';
 }
 
-// "number [spaces] unit" with the unit looked up in `units`.
-UnitError ParseQuantity(const std::string& text, const std::vector<Unit>& units, Decimal& out) {
+// The number at the start of `text` as written, its digits not yet
+// normalised; `unitAt` is where the unit starts, after any spaces.
+struct RawNumber {
+    std::string whole;
+    std::string fraction;
+    long long exponent = 0;
+    std::size_t unitAt = 0;
+};
+
+// "number [spaces]": NotANumber, Negative or None.
+UnitError SplitNumber(const std::string& text, RawNumber& out) {
     std::size_t pos = 0;
     const bool negative = !text.empty() && text[0] == '-';
     if (negative) ++pos;
-    const std::string whole = TakeDigits(text, pos);
-    std::string fraction;
-    if (pos < text.size() && text[pos] == '.') fraction = TakeDigits(text, ++pos);
-    if (whole.empty() && fraction.empty()) return UnitError::NotANumber;
-    long long exponent;
-    if (!TakeExponent(text, pos, exponent)) return UnitError::NotANumber;
+    out.whole = TakeDigits(text, pos);
+    if (pos < text.size() && text[pos] == '.') out.fraction = TakeDigits(text, ++pos);
+    if (out.whole.empty() && out.fraction.empty()) return UnitError::NotANumber;
+    if (!TakeExponent(text, pos, out.exponent)) return UnitError::NotANumber;
     while (pos < text.size() && text[pos] == ' ') ++pos;
-    if (negative) return UnitError::Negative;
+    out.unitAt = pos;
+    return negative ? UnitError::Negative : UnitError::None;
+}
 
-    const Unit* unit = FindUnit(units, text.substr(pos));
-    if (unit == nullptr) return StartsLikeANumber(text, pos) ? UnitError::NotANumber : UnitError::UnknownUnit;
+// "number [spaces] unit" with the unit looked up in `units`.
+UnitError ParseQuantity(const std::string& text, const std::vector<Unit>& units, Decimal& out) {
+    RawNumber raw;
+    const UnitError split = SplitNumber(text, raw);
+    if (split != UnitError::None) return split;
+    const Unit* unit = FindUnit(units, text.substr(raw.unitAt));
+    if (unit == nullptr) return StartsLikeANumber(text, raw.unitAt) ? UnitError::NotANumber : UnitError::UnknownUnit;
 
     Decimal d;
-    d.digits = whole + fraction;
+    d.digits = raw.whole + raw.fraction;
     d.digits.erase(0, d.digits.find_first_not_of('0'));
-    d.exponent = exponent - static_cast<long long>(fraction.size()) + unit->powerOfTen;
+    d.exponent = raw.exponent - static_cast<long long>(raw.fraction.size()) + unit->powerOfTen;
     while (!d.digits.empty() && d.digits.back() == '0') {
         d.digits.pop_back();
         ++d.exponent;
     }
     out = std::move(d);
     return UnitError::None;
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+// Milli and mega are 10^9 apart: "mHz" or "Ms", spelt right but for the
+// prefix, is another unit (millihertz, megaseconds), not a slip of case.
+bool ChangesMilliOrMega(const std::string& typed, const std::string& name) {
+    const bool prefixes = !typed.empty() && !name.empty() && typed[0] != name[0] &&
+                          (typed[0] == 'm' || typed[0] == 'M') && (name[0] == 'm' || name[0] == 'M');
+    return prefixes && typed.compare(1, std::string::npos, name, 1, std::string::npos) == 0;
+}
+
+// The unit of `units` that the unit of `text` spells in other case; "" for none.
+std::string UnitMeant(const std::string& text, const std::vector<Unit>& units) {
+    RawNumber raw;
+    if (SplitNumber(text, raw) != UnitError::None) return "";
+    const std::string typed = text.substr(raw.unitAt);
+    if (typed.empty() || FindUnit(units, typed) != nullptr) return "";
+    for (const Unit& u : units) {
+        if (SameIgnoringCase(typed, u.name) && !ChangesMilliOrMega(typed, u.name)) return u.name;
+    }
+    return "";
+}
+
+// The whole part of `d`, its digits below the point cut off.
+Decimal WholePart(const Decimal& d) {
+    if (d.exponent >= 0) return d;
+    Decimal whole;
+    const auto cut = static_cast<std::size_t>(std::min<long long>(-d.exponent, kExponentLimit));
+    if (cut < d.digits.size()) whole.digits = d.digits.substr(0, d.digits.size() - cut);
+    return whole;
 }
 
 // Exactly as an unsigned 64-bit integer, when it is one.
@@ -180,6 +230,31 @@ std::string Significant(double value, int digits) {
     return std::string(buffer, result.ptr);
 }
 
+// `hz` in the largest of Hz, kHz, MHz that keeps a whole part, to `digits`
+// significant digits, with `between` between the number and the unit.
+std::string RateIn(double hz, int digits, const char* between) {
+    static const std::vector<Unit> printed = PrintedUnits(kRateUnits);
+    const Unit* unit = &printed.back();
+    for (const Unit& u : printed) {
+        if (hz >= PowerOfTen(u.powerOfTen)) {
+            unit = &u;
+            break;
+        }
+    }
+    return Significant(hz / PowerOfTen(unit->powerOfTen), digits) + between + unit->name;
+}
+
+// The shortest word for `hz`, nine to seventeen digits, that reads back as
+// `ticks`; "" for none.
+std::string RateWordNear(double hz, std::uint32_t ticks) {
+    for (int digits = 9; digits <= std::numeric_limits<double>::max_digits10; ++digits) {
+        const std::string word = RateIn(hz, digits, "");
+        std::uint32_t back = 0;
+        if (ParseRate(word, back) == UnitError::None && back == ticks) return word;
+    }
+    return "";
+}
+
 }  // namespace
 
 UnitError ParseTime(const std::string& text, std::uint64_t& counts) {
@@ -189,17 +264,34 @@ UnitError ParseTime(const std::string& text, std::uint64_t& counts) {
     return ToInteger(d, counts);
 }
 
+bool StepBelow(const std::string& text, std::uint64_t& below) {
+    Decimal d;
+    if (ParseQuantity(text, kTimeUnits, d) != UnitError::None || d.exponent >= 0 || d.digits.empty()) return false;
+    return ToInteger(WholePart(d), below) == UnitError::None;
+}
+
 UnitError ParseRate(const std::string& text, std::uint32_t& ticks) {
+    double requestedHz;
+    return ParseRate(text, ticks, requestedHz);
+}
+
+UnitError ParseRate(const std::string& text, std::uint32_t& ticks, double& requestedHz) {
     Decimal d;
     const UnitError error = ParseQuantity(text, kRateUnits, d);
     if (error != UnitError::None) return error;
     if (d.digits.empty()) return UnitError::Zero;
+    const double hz = ToDouble(d);
     std::uint32_t t;
-    if (!units::FrequencyToWire(ToDouble(d), t)) return UnitError::TooSlow;
+    if (!units::FrequencyToWire(hz, t)) return UnitError::TooSlow;
     if (t == 0) return UnitError::TooFast;
     ticks = t;
+    requestedHz = hz;
     return UnitError::None;
 }
+
+std::string TimeUnitMeant(const std::string& text) { return UnitMeant(text, kTimeUnits); }
+
+std::string RateUnitMeant(const std::string& text) { return UnitMeant(text, kRateUnits); }
 
 std::string FormatTime(std::uint64_t counts) {
     if (counts == 0) return "0 ns";
@@ -212,6 +304,18 @@ std::string FormatTime(std::uint64_t counts) {
     return std::to_string(counts * WholePowerOfTen(-smallest.powerOfTen)) + " " + smallest.name;
 }
 
+std::string TimeWord(std::uint64_t counts) {
+    std::string word = FormatTime(counts);
+    word.erase(word.find(' '), 1);
+    return word;
+}
+
+std::uint64_t TicksToCounts(std::uint32_t ticks) {
+    constexpr auto COUNTS_PER_TICK =
+        static_cast<std::uint64_t>(units::NS_PER_TICK) * static_cast<std::uint64_t>(units::COUNTS_PER_NS);
+    return ticks * COUNTS_PER_TICK;
+}
+
 std::string FormatNanoseconds(std::uint64_t counts) {
     return ExactQuotient(counts, static_cast<std::uint64_t>(units::COUNTS_PER_NS));
 }
@@ -220,13 +324,15 @@ std::string FormatNumber(double value) { return Shortest(value); }
 
 std::string FormatNumber(float value) { return Shortest(value); }
 
-std::string FormatRate(double hz) {
-    static const std::vector<Unit> printed = PrintedUnits(kRateUnits);
-    for (std::size_t i = 0; i + 1 < printed.size(); ++i) {
-        const double scale = PowerOfTen(printed[i].powerOfTen);
-        if (hz >= scale) return Significant(hz / scale, 9) + " " + printed[i].name;
-    }
-    return Significant(hz / PowerOfTen(printed.back().powerOfTen), 9) + " " + printed.back().name;
+std::string FormatRate(double hz) { return RateIn(hz, 9, " "); }
+
+// The rate itself when some rounding of it reads back; else a rate from the
+// middle of the ticks' range, far from both of its edges.
+std::string RateWord(std::uint32_t ticks) {
+    const std::string exact = RateWordNear(units::WireToFrequency(ticks), ticks);
+    if (!exact.empty()) return exact;
+    const double middle = units::NS_PER_SECOND / ((static_cast<double>(ticks) + 0.5) * units::NS_PER_TICK);
+    return RateWordNear(middle, ticks);
 }
 
 }  // namespace tool

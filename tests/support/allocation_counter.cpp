@@ -39,7 +39,7 @@ void Free(void* p) {
 }  // namespace
 
 namespace qx480 {
-namespace bench {
+namespace test {
 
 std::uint64_t AllocationCount() { return g_allocations.load(std::memory_order_relaxed); }
 
@@ -49,7 +49,7 @@ std::int64_t LiveAllocations() {
     return static_cast<std::int64_t>(AllocationCount() - g_frees.load(std::memory_order_relaxed));
 }
 
-}  // namespace bench
+}  // namespace test
 }  // namespace qx480
 
 void* operator new(std::size_t size) { return Allocate(size); }

@@ -1,12 +1,12 @@
 // Heap allocations of the whole process, counted by the replacement of the
 // global operator new and delete in allocation_counter.cpp, which only the
-// benchmark and soak programs link.
+// programs that link qx480_allocation_counter (the benchmarks and the soak) get.
 #pragma once
 
 #include <cstdint>
 
 namespace qx480 {
-namespace bench {
+namespace test {
 
 std::uint64_t AllocationCount();
 // Allocations made by the calling thread only.
@@ -27,5 +27,5 @@ private:
     std::uint64_t m_start;
 };
 
-}  // namespace bench
+}  // namespace test
 }  // namespace qx480

@@ -1,0 +1,150 @@
+"""The exceptions of the package: one class per status of the C library, all under `Error`."""
+
+from __future__ import annotations
+
+import enum
+
+
+class Status(enum.IntEnum):
+    """The C library's status codes (QX480_OK, QX480_ERR_...); they never change."""
+
+    OK = 0
+    ARGUMENT = -1
+    NOT_OPEN = -2
+    NO_PORT = -3
+    PORT_BUSY = -4
+    PERMISSION = -5
+    NOT_SERIAL = -6
+    SETTINGS = -7
+    WRITE = -8
+    NO_ANSWER = -9
+    BAD_ANSWER = -10
+    PORT = -11
+    REFUSED = -12
+    SHORT_ANSWER = -13
+    ECHO = -14
+    MEMORY = -15
+    INTERNAL = -16
+
+
+def _known(status: int) -> Status | int:
+    """The `Status` of a code, or the code itself when no status has it."""
+    try:
+        return Status(status)
+    except ValueError:
+        return status
+
+
+def status_name(status: int) -> str:
+    """The C name of a status code, as qx480_status_name gives it: "QX480_ERR_REFUSED"."""
+    known = _known(status)
+    if not isinstance(known, Status):
+        return "QX480_UNKNOWN_STATUS"
+    return "QX480_OK" if known is Status.OK else "QX480_ERR_" + known.name
+
+
+class Error(Exception):
+    """A failure of the device, its port or the library.
+
+    `status` is the C library's code (a `Status` when it is a known one),
+    `status_name` its C name ("QX480_ERR_NO_ANSWER"); the message names the
+    port and the step that failed.
+    """
+
+    def __init__(self, message: str, status: int) -> None:
+        super().__init__(message)
+        self.status: Status | int = _known(status)
+        self.status_name: str = status_name(status)
+
+
+class ArgumentError(Error, ValueError):
+    """An argument was refused; nothing was sent."""
+
+    def __init__(self, message: str, status: int = Status.ARGUMENT) -> None:
+        super().__init__(message, status)
+
+
+class NotOpenError(Error):
+    """The device is closed."""
+
+
+class PortNotFoundError(Error, FileNotFoundError):
+    """Opening: there is no such port."""
+
+
+class PortBusyError(Error, OSError):
+    """Opening: another program holds the port."""
+
+
+class PortPermissionError(Error, PermissionError):
+    """Opening: there is no permission to open the port."""
+
+
+class NotSerialError(Error, OSError):
+    """Opening: the name is not that of a serial port."""
+
+
+class SettingsError(Error, OSError):
+    """Opening: the port refused the baud rate or the line settings."""
+
+
+class WriteError(Error, TimeoutError):
+    """The request was not written in full within the time limit."""
+
+
+class NoAnswerError(Error, TimeoutError):
+    """No answer came within the time limit."""
+
+
+class BadAnswerError(Error):
+    """The answer was corrupted or incomplete."""
+
+
+class PortError(Error, OSError):
+    """The port failed: a hang-up, an unplugged adapter."""
+
+
+class RefusedError(Error):
+    """The device answered no."""
+
+
+class ShortAnswerError(Error):
+    """A query's answer was too short to hold what was asked for."""
+
+
+class EchoError(Error):
+    """A query came back as its own request: a loopback plug or a local echo is on the line."""
+
+
+class OutOfMemoryError(Error, MemoryError):
+    """The library ran out of memory."""
+
+
+class InternalError(Error):
+    """The library failed for a reason of its own."""
+
+
+ERRORS: dict[int, type[Error]] = {
+    Status.ARGUMENT: ArgumentError,
+    Status.NOT_OPEN: NotOpenError,
+    Status.NO_PORT: PortNotFoundError,
+    Status.PORT_BUSY: PortBusyError,
+    Status.PERMISSION: PortPermissionError,
+    Status.NOT_SERIAL: NotSerialError,
+    Status.SETTINGS: SettingsError,
+    Status.WRITE: WriteError,
+    Status.NO_ANSWER: NoAnswerError,
+    Status.BAD_ANSWER: BadAnswerError,
+    Status.PORT: PortError,
+    Status.REFUSED: RefusedError,
+    Status.SHORT_ANSWER: ShortAnswerError,
+    Status.ECHO: EchoError,
+    Status.MEMORY: OutOfMemoryError,
+    Status.INTERNAL: InternalError,
+}
+"""The exception class of each failure status."""
+
+
+def error_for(status: int, message: str) -> Error:
+    """The exception for a failure status with `message`; `Error` itself for a code the table does not know."""
+    return ERRORS.get(status, Error)(message, status)
