@@ -84,7 +84,7 @@ TEST(ToolConventions, HintsAtTheCommonSlips) {
          "delay '184467440737095516.155ns' is not a whole number of 10 ps steps: the nearest is "
          "184467440.73709551615s"},
         {{"delay", "1", "1000000000000000000000.001ns"},
-         "delay '1000000000000000000000.001ns' is not a whole number of 10 ps steps"},
+         "delay '1000000000000000000000.001ns' is beyond the longest time the device takes, 184467440.73709551615 s"},
         {{"--width", "39", "diagram"}, "--width needs a number of columns from 40 to 1000, not '39'"},
         {{"--retries", "x", "temp"}, "--retries needs a whole number from 0 to 100, not 'x'"},
     };

@@ -18,6 +18,7 @@
 #include "serial_port.h"
 #include "simulated_device.h"
 #include "tool_output.h"
+#include "tool_simulator.h"
 
 namespace {
 
@@ -47,25 +48,12 @@ std::vector<std::string> Words(const std::string& line) {
     return words;
 }
 
-class ToolE2E : public testing::Test {
+class ToolE2E : public tooltest::ToolOnSimulator {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(sim.Start()) << sim.Error();
-        port = sim.Path();
-    }
-
-    Result Run(std::vector<std::string> args) {
-        args.insert(args.begin(), {"--port", port});
-        return tooltest::RunTool(args);
-    }
-
     void ExpectOneErrorLine(const Result& r, int status, const std::string& line) {
         EXPECT_EQ(r.status, status);
         EXPECT_EQ(r.err, line + "\n");
     }
-
-    qx480::sim::SimulatedDevice sim;
-    std::string port;
 };
 
 TEST_F(ToolE2E, EveryCommandReachesTheDeviceInOneCall) {

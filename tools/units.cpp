@@ -261,7 +261,13 @@ UnitError ParseTime(const std::string& text, std::uint64_t& counts) {
     Decimal d;
     const UnitError error = ParseQuantity(text, kTimeUnits, d);
     if (error != UnitError::None) return error;
-    return ToInteger(d, counts);
+    const UnitError whole = ToInteger(d, counts);
+    // Past the wire field no nearer step would do: that is what to say.
+    std::uint64_t below;
+    if (whole == UnitError::NotWholeStep && ToInteger(WholePart(d), below) == UnitError::TooLarge) {
+        return UnitError::TooLarge;
+    }
+    return whole;
 }
 
 bool StepBelow(const std::string& text, std::uint64_t& below) {
