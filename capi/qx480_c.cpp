@@ -122,14 +122,14 @@ double CountsToSeconds(std::uint64_t counts) { return static_cast<double>(counts
 
 using CountsSetter = bool (QX480DDG::*)(int channel, std::uint64_t counts, QX480Outcome& outcome);
 
-std::int32_t SetTime(qx480_device* dev, std::int32_t channel, double seconds, CountsSetter set) noexcept {
-    std::uint64_t counts;
-    if (dev == nullptr || !SecondsToCounts(seconds, counts)) return QX480_ERR_ARGUMENT;
+std::int32_t SetCounts(qx480_device* dev, std::int32_t channel, std::uint64_t counts, CountsSetter set) noexcept {
     return OnDevice(dev, [&](QX480DDG& d, QX480Outcome& o) { (d.*set)(channel, counts, o); });
 }
 
-std::int32_t SetCounts(qx480_device* dev, std::int32_t channel, std::uint64_t counts, CountsSetter set) noexcept {
-    return OnDevice(dev, [&](QX480DDG& d, QX480Outcome& o) { (d.*set)(channel, counts, o); });
+std::int32_t SetTime(qx480_device* dev, std::int32_t channel, double seconds, CountsSetter set) noexcept {
+    std::uint64_t counts;
+    if (!SecondsToCounts(seconds, counts)) return QX480_ERR_ARGUMENT;
+    return SetCounts(dev, channel, counts, set);
 }
 
 qx480_channel_timing ChannelTiming(const qx480::timing::ChannelCounts& c) {

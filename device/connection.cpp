@@ -30,6 +30,14 @@ static_assert(sizeof OPEN_STATUS / sizeof OPEN_STATUS[0] == static_cast<std::siz
 
 QX480Status OpenStatus(SerialOpenError why) { return OPEN_STATUS[static_cast<std::size_t>(why)]; }
 
+// Opens the device's line on `port` (a wide or UTF-8 name) and records why it did not open.
+template <class Name>
+bool OpenLine(SerialPort& port, Name portName, int baudRate, QX480Outcome& outcome) {
+    SerialOpenError why;
+    port.Open(portName, baudRate, DATA_BITS, StopBits::One, Parity::None, why);
+    return Conclude(outcome, OpenStatus(why));
+}
+
 }  // namespace
 
 QX480DDG::QX480DDG() = default;
@@ -37,23 +45,21 @@ QX480DDG::QX480DDG() = default;
 QX480DDG::~QX480DDG() { Close(); }
 
 bool QX480DDG::Open(const wchar_t* portName, int baudRate) {
-    return m_port.Open(portName, baudRate, DATA_BITS, StopBits::One, Parity::None);
+    QX480Outcome outcome;
+    return OpenLine(m_port, portName, baudRate, outcome);
 }
 
 bool QX480DDG::Open(const char* portName, int baudRate) {
-    return m_port.Open(portName, baudRate, DATA_BITS, StopBits::One, Parity::None);
+    QX480Outcome outcome;
+    return OpenLine(m_port, portName, baudRate, outcome);
 }
 
 bool QX480DDG::Open(const wchar_t* portName, int baudRate, QX480Outcome& outcome) {
-    SerialOpenError why;
-    m_port.Open(portName, baudRate, DATA_BITS, StopBits::One, Parity::None, why);
-    return Conclude(outcome, OpenStatus(why));
+    return OpenLine(m_port, portName, baudRate, outcome);
 }
 
 bool QX480DDG::Open(const char* portName, int baudRate, QX480Outcome& outcome) {
-    SerialOpenError why;
-    m_port.Open(portName, baudRate, DATA_BITS, StopBits::One, Parity::None, why);
-    return Conclude(outcome, OpenStatus(why));
+    return OpenLine(m_port, portName, baudRate, outcome);
 }
 
 void QX480DDG::Close() { m_port.Close(); }

@@ -11,9 +11,12 @@
 #include "pseudo_terminal.h"
 #include "qx480ddg.h"
 #include "simulated_device.h"
+#include "status_of.h"
 #include "wait_until.h"
 
 namespace {
+
+using qx480::test::StatusOf;
 
 using qx480::sim::Faults;
 using qx480::test::Bytes;
@@ -27,15 +30,6 @@ namespace golden = qx480::test::golden;
 
 long long MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-// The status a call reports through its outcome form.
-template <class Call>
-QX480Status StatusOf(Call call) {
-    QX480Outcome outcome;
-    const bool result = call(outcome);
-    EXPECT_EQ(result, outcome.ok());
-    return outcome.status;
 }
 
 constexpr int kTooLate = 1300;  // well past the 1000 ms limit, within the next exchange's

@@ -13,8 +13,11 @@
 
 #include "golden_frames.h"
 #include "qx480ddg.h"
+#include "status_of.h"
 
 namespace {
+
+using qx480::test::StatusOf;
 
 using qx480::test::GoldenFrame;
 namespace golden = qx480::test::golden;
@@ -44,13 +47,6 @@ std::string LastTracedRequest() {
 
 long long MillisecondsSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
-
-template <class Call>
-QX480Status StatusOf(Call call) {
-    QX480Outcome outcome;
-    call(outcome);
-    return outcome.status;
 }
 
 class DeviceUnderWine : public testing::Test {

@@ -8,6 +8,11 @@
 #include "host_checks.h"
 
 int CheckLeanWindowsFirst() {
-    SerialPort port;
-    return port.IsOpen() ? Fail("a lean <windows.h> before our header") : 0;
+    // The host's own lean <windows.h> first: the header's types and calls still serve.
+    QX480Frame frame{};
+    const std::uint8_t softwareTrigger[] = {0xEB, 0x90, 0x06, 0x00, 0x14, 0x00, 0x00, 0x95, 0x01, 0xCC};
+    const bool parsed = QX480DDG::ParseFrame(softwareTrigger, sizeof softwareTrigger, frame);
+    return parsed && frame.cmd == qx480::CommandCode(QX480Command::SOFTWARE_TRIG)
+               ? 0
+               : Fail("ParseFrame after a lean <windows.h>");
 }
