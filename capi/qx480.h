@@ -111,12 +111,41 @@ QX480_EXPORT const char* qx480_status_name(int32_t status);
 /* One English sentence on a status; one for an unknown value too. Never fails; static. */
 QX480_EXPORT const char* qx480_status_text(int32_t status);
 
+/* Times and rates in the qx480 tool's grammar. A time is a decimal number
+ * (decimals and an exponent allowed) with an optional unit ps, ns (the
+ * default), us, ms or s: "10ns", "1.5 us", "0.01ns", "1e3ns", "2e-6 s". A rate
+ * is a decimal number with an optional unit Hz (the default), kHz or MHz:
+ * "1kHz", "2.5MHz", "1000". A refusal's sentence starts with the text (or the
+ * seconds) in single quotes and says why. These calls need no device and do no
+ * I/O; an output pointer may be NULL when its value is not wanted. */
+
+/* Parses a time in the tool's grammar into exact 10 ps counts. OK; or ARGUMENT with one sentence in
+ * `message` naming the text and why ("'5ps' is not a whole number of 10 ps steps: the nearest are 0ns and 10ps").
+ * `message` may be NULL when message_size is 0; otherwise it is always NUL-terminated, cut to fit. */
+QX480_EXPORT int32_t qx480_parse_time(const char* text, uint64_t* counts_10ps, char* message, int32_t message_size);
+
+/* Parses a rate in the tool's grammar into the 4 ns period the device will use and the rate that period gives. */
+QX480_EXPORT int32_t qx480_parse_rate(const char* text, uint32_t* ticks, double* programmed_hz, char* message,
+                                      int32_t message_size);
+
+/* Seconds to the nearest whole 10 ps step, by the rule qx480_set_delay uses; ARGUMENT with its sentence otherwise. */
+QX480_EXPORT int32_t qx480_seconds_to_counts(double seconds, uint64_t* counts_10ps, char* message,
+                                             int32_t message_size);
+
+/* Counts as the shortest exact text the tool prints ("10 ns", "1.5 us", "12.34 ns"); ARGUMENT if out_size is too small.
+ */
+QX480_EXPORT int32_t qx480_format_time(uint64_t counts_10ps, char* out, int32_t out_size);
+
+/* The rate a trigger period of `ticks` 4 ns ticks gives in *hz (0.0 for 0 ticks), and the tool's text for the
+ * period in `out`: "1 kHz (period 250000 x 4 ns)", "none (period 0 x 4 ns)". ARGUMENT if out_size is too small. */
+QX480_EXPORT int32_t qx480_describe_period(uint32_t ticks, double* hz, char* out, int32_t out_size);
+
 /* Opens the device on `port_utf8` ("/dev/ttyUSB0", "COM3", "\\\\.\\COM10")
  * at `baud` with 8 data bits, no parity and one stop bit, and stores the new
  * handle in *out (NULL on any failure). Sends nothing.
  * Returns OK; ARGUMENT (out or port_utf8 NULL, baud <= 0, on Windows a name
- * that is not UTF-8; POSIX passes the name through as bytes); NO_PORT; PORT_BUSY; PERMISSION; NOT_SERIAL; SETTINGS; MEMORY;
- * INTERNAL (the system refused for another reason). */
+ * that is not UTF-8; POSIX passes the name through as bytes); NO_PORT; PORT_BUSY; PERMISSION; NOT_SERIAL; SETTINGS;
+ * MEMORY; INTERNAL (the system refused for another reason). */
 QX480_EXPORT int32_t qx480_open(const char* port_utf8, int32_t baud, qx480_device** out);
 
 /* Closes the port and frees the handle. NULL is harmless. */

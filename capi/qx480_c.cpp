@@ -1,13 +1,16 @@
 // The C interface over QX480DDG: handles, status codes, times in seconds.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "qx480.h"
 #include "qx480ddg.h"
+#include "units.h"
 
 struct qx480_device {
     QX480DDG device;
@@ -99,24 +102,6 @@ std::int32_t OnDevice(qx480_device* dev, Call call) noexcept {
 }
 
 constexpr double COUNTS_PER_SECOND = qx480::units::COUNTS_PER_NS * qx480::units::NS_PER_SECOND;
-constexpr double WIRE_FIELD_END = 18446744073709551616.0;  // 2^64
-// How far from a whole 10 ps step a time in seconds may lie, in steps.
-constexpr double STEP_TOLERANCE = 1e-3;
-
-// The nearest whole count of 10 ps to `seconds`; false when there is none
-// that the time stands for.
-bool SecondsToCounts(double seconds, std::uint64_t& counts) {
-    if (!std::isfinite(seconds) || seconds < 0) return false;
-    const double steps = seconds * COUNTS_PER_SECOND;
-    const double nearest = std::round(steps);
-    if (nearest >= WIRE_FIELD_END) return false;
-    // Past 2^53 steps a double holds no fraction of a step; below it the
-    // product may carry the rounding of `seconds` itself.
-    const bool whole = std::fabs(steps - nearest) <= STEP_TOLERANCE || nearest / COUNTS_PER_SECOND == seconds;
-    if (!whole) return false;
-    counts = static_cast<std::uint64_t>(nearest);
-    return true;
-}
 
 double CountsToSeconds(std::uint64_t counts) { return static_cast<double>(counts) / COUNTS_PER_SECOND; }
 
@@ -128,7 +113,7 @@ std::int32_t SetCounts(qx480_device* dev, std::int32_t channel, std::uint64_t co
 
 std::int32_t SetTime(qx480_device* dev, std::int32_t channel, double seconds, CountsSetter set) noexcept {
     std::uint64_t counts;
-    if (!SecondsToCounts(seconds, counts)) return QX480_ERR_ARGUMENT;
+    if (qx480::units::SecondsToCounts(seconds, counts) != qx480::units::UnitError::None) return QX480_ERR_ARGUMENT;
     return SetCounts(dev, channel, counts, set);
 }
 
@@ -169,6 +154,24 @@ void CopyTiming(const qx480_timing& from, qx480_timing* to) {
                 to->size - head);
 }
 
+// Copies `text` into the caller's `out` of `size` bytes, cut to fit at a
+// character boundary and always NUL-terminated; nothing for size 0 or NULL.
+void CopyText(const std::string& text, char* out, std::int32_t size) {
+    if (out == nullptr || size <= 0) return;
+    std::size_t n = std::min(text.size(), static_cast<std::size_t>(size) - 1);
+    // A UTF-8 continuation byte (10xxxxxx) at the cut would split a character.
+    while (n > 0 && n < text.size() && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+}
+
+// OK with an empty message, or ARGUMENT with `refusal` as the message.
+std::int32_t Verdict(qx480::units::UnitError error, const std::string& refusal, char* message, std::int32_t size) {
+    const bool ok = error == qx480::units::UnitError::None;
+    CopyText(ok ? std::string() : refusal, message, size);
+    return ok ? QX480_OK : QX480_ERR_ARGUMENT;
+}
+
 // Indexed by QX480FrameDirection.
 constexpr std::int32_t TRACE_DIRECTION[] = {QX480_TRACE_SENT, QX480_TRACE_RECEIVED, QX480_TRACE_DROPPED};
 
@@ -181,6 +184,68 @@ const char* qx480_version(void) { return QX480_VERSION; }
 const char* qx480_status_name(std::int32_t status) { return InfoOf(status).name; }
 
 const char* qx480_status_text(std::int32_t status) { return InfoOf(status).text; }
+
+std::int32_t qx480_parse_time(const char* text, std::uint64_t* counts_10ps, char* message, std::int32_t message_size) {
+    return Guarded([&] {
+        if (text == nullptr)
+            return Verdict(qx480::units::UnitError::NotANumber, "no text was given", message, message_size);
+        std::uint64_t counts = 0;
+        const qx480::units::UnitError e = qx480::units::ParseTime(text, counts);
+        if (e == qx480::units::UnitError::None && counts_10ps != nullptr) *counts_10ps = counts;
+        return Verdict(e, e == qx480::units::UnitError::None ? "" : qx480::units::TimeRefusal(e, text), message,
+                       message_size);
+    });
+}
+
+std::int32_t qx480_parse_rate(const char* text, std::uint32_t* ticks, double* programmed_hz, char* message,
+                              std::int32_t message_size) {
+    return Guarded([&] {
+        if (text == nullptr)
+            return Verdict(qx480::units::UnitError::NotANumber, "no text was given", message, message_size);
+        std::uint32_t period = 0;
+        const qx480::units::UnitError e = qx480::units::ParseRate(text, period);
+        if (e == qx480::units::UnitError::None) {
+            if (ticks != nullptr) *ticks = period;
+            if (programmed_hz != nullptr) *programmed_hz = qx480::units::WireToFrequency(period);
+        }
+        return Verdict(e, e == qx480::units::UnitError::None ? "" : qx480::units::RateRefusal(e, text), message,
+                       message_size);
+    });
+}
+
+std::int32_t qx480_seconds_to_counts(double seconds, std::uint64_t* counts_10ps, char* message,
+                                     std::int32_t message_size) {
+    return Guarded([&] {
+        std::uint64_t counts = 0;
+        const qx480::units::UnitError e = qx480::units::SecondsToCounts(seconds, counts);
+        if (e == qx480::units::UnitError::None && counts_10ps != nullptr) *counts_10ps = counts;
+        return Verdict(e, e == qx480::units::UnitError::None ? "" : qx480::units::SecondsRefusal(e, seconds), message,
+                       message_size);
+    });
+}
+
+std::int32_t qx480_format_time(std::uint64_t counts_10ps, char* out, std::int32_t out_size) {
+    return Guarded([&] {
+        const std::string text = qx480::units::FormatTime(counts_10ps);
+        if (out == nullptr || out_size <= 0 || text.size() >= static_cast<std::size_t>(out_size)) {
+            return QX480_ERR_ARGUMENT;
+        }
+        CopyText(text, out, out_size);
+        return QX480_OK;
+    });
+}
+
+std::int32_t qx480_describe_period(std::uint32_t ticks, double* hz, char* out, std::int32_t out_size) {
+    return Guarded([&] {
+        const std::string text = qx480::units::RateText(ticks);
+        if (out == nullptr || out_size <= 0 || text.size() >= static_cast<std::size_t>(out_size)) {
+            return QX480_ERR_ARGUMENT;
+        }
+        CopyText(text, out, out_size);
+        if (hz != nullptr) *hz = qx480::units::WireToFrequency(ticks);
+        return QX480_OK;
+    });
+}
 
 std::int32_t qx480_open(const char* port_utf8, std::int32_t baud, qx480_device** out) {
     if (out == nullptr) return QX480_ERR_ARGUMENT;

@@ -339,6 +339,38 @@ static void test_version_and_status_names(void) {
     }
 }
 
+/* The unit calls reach the library's grammar and carry its sentence, cut to fit. */
+static void test_units(void) {
+    uint64_t counts = 7;
+    uint32_t ticks = 0;
+    double hz = 0.0;
+    char message[128];
+    char small[6];
+    CHECK_STATUS(qx480_parse_time("1.5 us", &counts, message, (int32_t)sizeof message), QX480_OK);
+    CHECK(counts == 150000u);
+    CHECK_TEXT(message, "");
+    CHECK_STATUS(qx480_parse_time("5ps", &counts, message, (int32_t)sizeof message), QX480_ERR_ARGUMENT);
+    CHECK(counts == 150000u);
+    CHECK_TEXT(message, "'5ps' is not a whole number of 10 ps steps: the nearest are 0ns and 10ps");
+    CHECK_STATUS(qx480_parse_time("5ps", NULL, small, (int32_t)sizeof small), QX480_ERR_ARGUMENT);
+    CHECK_TEXT(small, "'5ps'");
+    CHECK_STATUS(qx480_parse_time(NULL, &counts, NULL, 0), QX480_ERR_ARGUMENT);
+    CHECK_STATUS(qx480_parse_rate("3MHz", &ticks, &hz, NULL, 0), QX480_OK);
+    CHECK(ticks == 83u && hz > 3.0e6 && hz < 3.02e6);
+    CHECK_STATUS(qx480_parse_rate("0", &ticks, &hz, message, (int32_t)sizeof message), QX480_ERR_ARGUMENT);
+    CHECK_TEXT(message, "'0' is zero: give a rate above 0 Hz");
+    CHECK_STATUS(qx480_seconds_to_counts(12.34e-9, &counts, NULL, 0), QX480_OK);
+    CHECK(counts == 1234u);
+    CHECK_STATUS(qx480_seconds_to_counts(5e-12, &counts, message, (int32_t)sizeof message), QX480_ERR_ARGUMENT);
+    CHECK_TEXT(message, "'5e-12 s' is not a whole number of 10 ps steps: the nearest are 0ns and 10ps");
+    CHECK_STATUS(qx480_format_time(150000u, message, (int32_t)sizeof message), QX480_OK);
+    CHECK_TEXT(message, "1.5 us");
+    CHECK_STATUS(qx480_format_time(150000u, small, 6), QX480_ERR_ARGUMENT);
+    CHECK_STATUS(qx480_describe_period(250000u, &hz, message, (int32_t)sizeof message), QX480_OK);
+    CHECK_TEXT(message, "1 kHz (period 250000 x 4 ns)");
+    CHECK(hz == 1000.0);
+}
+
 /* qx480_open(name) fails with `expected` and leaves *out NULL. */
 static void check_open_fails(const char* name, int32_t baud, int32_t expected, int line) {
     qx480_device* const unset = (qx480_device*)&unset; /* anything but NULL or a handle */
@@ -799,6 +831,7 @@ int main(void) {
         return 1;
     }
     test_version_and_status_names();
+    test_units();
     test_open_arguments();
     test_open_failures();
     test_commands_arrive_exactly();

@@ -6,7 +6,6 @@
 
 #include "setup_file.h"
 #include "tool_json.h"
-#include "units.h"
 
 namespace {
 
@@ -78,18 +77,6 @@ TEST(ToolSetupFile, ASavedFileReadsBackAsTheBlockItWasWrittenFrom) {
         EXPECT_FALSE(s.channels[qx480::ChannelIndex(ch)].on) << "the device does not report on/off";
     }
     EXPECT_FALSE(s.output || s.source);
-}
-
-TEST(ToolSetupFile, RateWordsReadBackAsTheirPeriod) {
-    EXPECT_EQ(qx480::tool::RateWord(250000), "1kHz");
-    EXPECT_EQ(qx480::tool::RateWord(100), "2.5MHz");
-    EXPECT_EQ(qx480::tool::RateWord(83), "3.01204819MHz");
-    for (std::uint32_t ticks : {1u, 2u, 3u, 7u, 83u, 999u, 3333333u, 12345679u, 2500000000u, 4294967294u, UINT32_MAX}) {
-        std::uint32_t back = 0;
-        const std::string word = qx480::tool::RateWord(ticks);
-        EXPECT_EQ(qx480::tool::ParseRate(word, back), qx480::tool::UnitError::None) << word;
-        EXPECT_EQ(back, ticks) << word;
-    }
 }
 
 TEST(ToolSetupFile, ReadsAFileWholeAndNamesOneThatIsNotThere) {

@@ -1,5 +1,5 @@
-// The qx480 tool's parsers on their own: times exact to the 10 ps step, rates
-// to 4 ns ticks, the printed forms, Windows port names and the command line.
+// The qx480 tool's parsers on their own: Windows port names, the command line
+// and its table, and usage errors.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,149 +12,8 @@
 #include "qx480_tool.h"
 #include "report.h"
 #include "tool_output.h"
-#include "units.h"
 
 namespace {
-
-using qx480::tool::UnitError;
-
-constexpr std::uint64_t kUntouched = 0xDEADBEEF;
-
-std::uint64_t Counts(const std::string& text) {
-    std::uint64_t counts = kUntouched;
-    EXPECT_EQ(qx480::tool::ParseTime(text, counts), UnitError::None) << text;
-    return counts;
-}
-
-UnitError TimeError(const std::string& text) {
-    std::uint64_t counts = kUntouched;
-    const UnitError e = qx480::tool::ParseTime(text, counts);
-    EXPECT_EQ(counts, kUntouched) << text << ": a refused time must not be stored";
-    return e;
-}
-
-std::uint32_t Ticks(const std::string& text) {
-    std::uint32_t ticks = 7;
-    EXPECT_EQ(qx480::tool::ParseRate(text, ticks), UnitError::None) << text;
-    return ticks;
-}
-
-UnitError RateError(const std::string& text) {
-    std::uint32_t ticks = 7;
-    const UnitError e = qx480::tool::ParseRate(text, ticks);
-    EXPECT_EQ(ticks, 7u) << text;
-    return e;
-}
-
-TEST(ParseTime, TakesEveryUnitWithNanosecondsAsTheDefault) {
-    EXPECT_EQ(Counts("10ns"), 1000u);
-    EXPECT_EQ(Counts("10"), 1000u);
-    EXPECT_EQ(Counts("10ps"), 1u);
-    EXPECT_EQ(Counts("1.5us"), 150000u);
-    EXPECT_EQ(Counts("1.5µs"), 150000u);
-    EXPECT_EQ(Counts("1.5μs"), 150000u);  // Greek small mu
-    EXPECT_EQ(Counts("2ms"), 200000000u);
-    EXPECT_EQ(Counts("3s"), 300000000000u);
-    EXPECT_EQ(Counts("100 ns"), 10000u);
-}
-
-TEST(ParseTime, IsExactToTheTenPicosecondStepAndRefusesAnythingFiner) {
-    EXPECT_EQ(Counts("0.01ns"), 1u);
-    EXPECT_EQ(Counts("0.01000000000000000000000000ns"), 1u);
-    EXPECT_EQ(Counts("20ps"), 2u);
-    EXPECT_EQ(Counts("1.23456789012s"), 123456789012u);
-    EXPECT_EQ(TimeError("5ps"), UnitError::NotWholeStep);
-    EXPECT_EQ(TimeError("15ps"), UnitError::NotWholeStep);
-    EXPECT_EQ(TimeError("0.001ns"), UnitError::NotWholeStep);
-    EXPECT_EQ(TimeError("1.000000000001s"), UnitError::NotWholeStep);
-}
-
-TEST(ParseTime, AcceptsExponentsAndLeadingZeros) {
-    EXPECT_EQ(Counts("1e3ns"), 100000u);
-    EXPECT_EQ(Counts("1E3"), 100000u);
-    EXPECT_EQ(Counts("1e+3ns"), 100000u);
-    EXPECT_EQ(Counts("1e-2ns"), 1u);
-    EXPECT_EQ(Counts("2.5e-1us"), 25000u);
-    EXPECT_EQ(Counts("007ns"), 700u);
-    EXPECT_EQ(Counts(".5ns"), 50u);
-    EXPECT_EQ(Counts("5.ns"), 500u);
-    EXPECT_EQ(Counts("0"), 0u);
-    EXPECT_EQ(Counts("0e999999999999999999ns"), 0u);
-    EXPECT_EQ(TimeError("2.5e-2ns"), UnitError::NotWholeStep);
-}
-
-TEST(ParseTime, ReachesTheWholeWireFieldAndNotOneStepBeyond) {
-    EXPECT_EQ(Counts("184467440737095516.15ns"), UINT64_MAX);
-    EXPECT_EQ(Counts("184467440.73709551615s"), UINT64_MAX);
-    EXPECT_EQ(TimeError("184467440737095516.16ns"), UnitError::TooLarge);
-    EXPECT_EQ(TimeError("1e30s"), UnitError::TooLarge);
-    EXPECT_EQ(TimeError("1e999999999999999999999s"), UnitError::TooLarge);
-    EXPECT_EQ(TimeError("100000000000000000000000000ps"), UnitError::TooLarge);
-}
-
-TEST(ParseTime, RefusesNegativesAndWhatIsNotATime) {
-    EXPECT_EQ(TimeError("-5ns"), UnitError::Negative);
-    EXPECT_EQ(TimeError("-0"), UnitError::Negative);
-    EXPECT_EQ(TimeError("-1e3us"), UnitError::Negative);
-    for (const char* bad : {"", "ns", ".", "-", "1e", "1e+ns", "1.2.3", "1..2", "+5ns", "5-3", "e3", " 5ns"}) {
-        EXPECT_EQ(TimeError(bad), UnitError::NotANumber) << bad;
-    }
-    for (const char* unit : {"10xs", "10 NS", "10ns ", "10sec", "10 u s", "1,5ns", "10Hz", "0x10"}) {
-        EXPECT_EQ(TimeError(unit), UnitError::UnknownUnit) << unit;
-    }
-}
-
-TEST(ParseRate, ConvertsToWholeFourNanosecondTicks) {
-    EXPECT_EQ(Ticks("1000"), 250000u);
-    EXPECT_EQ(Ticks("1000Hz"), 250000u);
-    EXPECT_EQ(Ticks("1kHz"), 250000u);
-    EXPECT_EQ(Ticks("2.5MHz"), 100u);
-    EXPECT_EQ(Ticks("3MHz"), 83u);  // the period is cut to whole ticks
-    EXPECT_EQ(Ticks("250MHz"), 1u);
-    EXPECT_EQ(Ticks("0.1Hz"), 2500000000u);
-    EXPECT_EQ(Ticks("1e3 Hz"), 250000u);
-}
-
-TEST(ParseRate, RefusesRatesThePeriodFieldCannotCarry) {
-    EXPECT_EQ(RateError("0"), UnitError::Zero);
-    EXPECT_EQ(RateError("0.000kHz"), UnitError::Zero);
-    EXPECT_EQ(RateError("250.000001MHz"), UnitError::TooFast);
-    EXPECT_EQ(RateError("1e999999MHz"), UnitError::TooFast);
-    EXPECT_EQ(RateError("0.0582Hz"), UnitError::TooSlow);
-    EXPECT_EQ(RateError("1e-999999Hz"), UnitError::TooSlow);
-    EXPECT_EQ(RateError("-1kHz"), UnitError::Negative);
-    EXPECT_EQ(RateError("1mHz"), UnitError::UnknownUnit);
-    EXPECT_EQ(RateError("1s"), UnitError::UnknownUnit);
-    EXPECT_EQ(RateError("fast"), UnitError::NotANumber);
-    EXPECT_EQ(RateError("1.2.3kHz"), UnitError::NotANumber);
-}
-
-TEST(FormatTime, UsesTheLargestUnitWithAWholePartAndReadsBackExactly) {
-    EXPECT_EQ(qx480::tool::FormatTime(0), "0 ns");
-    EXPECT_EQ(qx480::tool::FormatTime(1), "10 ps");
-    EXPECT_EQ(qx480::tool::FormatTime(99), "990 ps");
-    EXPECT_EQ(qx480::tool::FormatTime(100), "1 ns");
-    EXPECT_EQ(qx480::tool::FormatTime(101), "1.01 ns");
-    EXPECT_EQ(qx480::tool::FormatTime(150000), "1.5 us");
-    EXPECT_EQ(qx480::tool::FormatTime(100000000001), "1.00000000001 s");
-    EXPECT_EQ(qx480::tool::FormatTime(UINT64_MAX), "184467440.73709551615 s");
-    for (std::uint64_t counts : {0ull, 1ull, 99ull, 100ull, 12345ull, 100000ull, 123456789ull, 100000000000ull,
-                                 999999999999ull, 18446744073709551615ull}) {
-        EXPECT_EQ(Counts(qx480::tool::FormatTime(counts)), counts);
-    }
-}
-
-TEST(FormatNumbers, GiveExactNanosecondsAndReadableRates) {
-    EXPECT_EQ(qx480::tool::FormatNanoseconds(0), "0");
-    EXPECT_EQ(qx480::tool::FormatNanoseconds(1), "0.01");
-    EXPECT_EQ(qx480::tool::FormatNanoseconds(150), "1.5");
-    EXPECT_EQ(qx480::tool::FormatNanoseconds(UINT64_MAX), "184467440737095516.15");
-    EXPECT_EQ(qx480::tool::FormatRate(1000.0), "1 kHz");
-    EXPECT_EQ(qx480::tool::FormatRate(250e6), "250 MHz");
-    EXPECT_EQ(qx480::tool::FormatRate(999.5), "999.5 Hz");
-    EXPECT_EQ(qx480::tool::FormatNumber(29.59375f), "29.59375");
-    EXPECT_EQ(qx480::tool::FormatNumber(0.1f), "0.1");
-}
 
 TEST(WindowsDevicePath, PrefixesComOneToTwoHundredFiftySixOnly) {
     using qx480::tool::WindowsDevicePath;
@@ -333,13 +192,6 @@ TEST(CommandTable, CountsTheArgumentsItsUsageNames) {
     EXPECT_EQ(qx480::tool::Commands().size(), std::size(counts));
     EXPECT_EQ(qx480::tool::FindCommand("help"), nullptr);
     EXPECT_EQ(qx480::tool::FindCommand("jump"), nullptr);
-}
-
-TEST(RateText, GivesTheRateAndThePeriodInTicks) {
-    EXPECT_EQ(qx480::tool::RateText(250000), "1 kHz (period 250000 x 4 ns)");
-    EXPECT_EQ(qx480::tool::RateText(83), "3.01204819 MHz (period 83 x 4 ns)");
-    EXPECT_EQ(qx480::tool::RateText(0), "none (period 0 x 4 ns)");
-    EXPECT_EQ(qx480::tool::RateText(UINT32_MAX), "0.0582076609 Hz (period 4294967295 x 4 ns)");
 }
 
 }  // namespace

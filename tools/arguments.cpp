@@ -21,17 +21,6 @@ std::vector<std::string> TriggerModeList() {
     return names;
 }
 
-// ": the nearest are 0ns and 10ps" for a time between two whole steps.
-std::string NearestSteps(const std::string& text) {
-    std::uint64_t below;
-    if (!StepBelow(text, below)) return "";
-    if (below == UINT64_MAX) return ": the nearest is " + TimeWord(below);
-    return ": the nearest are " + TimeWord(below) + " and " + TimeWord(below + 1);
-}
-
-// ": did you mean ns?" for a unit typed in other case.
-std::string UnitHint(const std::string& meant) { return meant.empty() ? "" : ": did you mean " + meant + "?"; }
-
 }  // namespace
 
 std::string Quoted(const std::string& word) { return "'" + word + "'"; }
@@ -90,52 +79,17 @@ bool ParseTriggerSource(const std::string& text, QX480TriggerMode& mode, std::st
     return false;
 }
 
-std::string TimeProblem(UnitError e, const std::string& text) {
-    const std::string subject = Quoted(text);
-    switch (e) {
-        case UnitError::Negative: return subject + " is negative";
-        case UnitError::NotWholeStep:
-            return subject + " is not a whole number of " + FormatTime(1) + " steps" + NearestSteps(text);
-        case UnitError::TooLarge:
-            return subject + " is beyond the longest time the device takes, " + FormatTime(UINT64_MAX);
-        case UnitError::UnknownUnit: {
-            const std::string hint = UnitHint(TimeUnitMeant(text));
-            return subject + " has an unknown unit" + (hint.empty() ? ": use ps, ns (the default), us, ms or s" : hint);
-        }
-        default: return subject + " is not a time: give a number with ps, ns (the default), us, ms or s";
-    }
-}
-
-std::string RateProblem(UnitError e, const std::string& text) {
-    const std::string subject = Quoted(text);
-    switch (e) {
-        case UnitError::Negative: return subject + " is negative";
-        case UnitError::Zero: return subject + " is zero: give a rate above 0 Hz";
-        case UnitError::TooFast:
-            return subject + " is above " + FormatRate(units::WireToFrequency(1)) + ", the fastest the device's " +
-                   FormatNumber(units::NS_PER_TICK) + " ns period steps reach";
-        case UnitError::TooSlow:
-            return subject + " is below " + FormatRate(units::WireToFrequency(UINT32_MAX)) +
-                   ", the slowest the device's period reaches";
-        case UnitError::UnknownUnit: {
-            const std::string hint = UnitHint(RateUnitMeant(text));
-            return subject + " has an unknown unit" + (hint.empty() ? ": use Hz (the default), kHz or MHz" : hint);
-        }
-        default: return subject + " is not a rate: give a number with Hz (the default), kHz or MHz";
-    }
-}
-
 bool ParseTimeWord(const std::string& text, const std::string& what, std::uint64_t& counts, std::string& error) {
-    const UnitError e = ParseTime(text, counts);
-    if (e == UnitError::None) return true;
-    error = what + " " + TimeProblem(e, text);
+    const units::UnitError e = units::ParseTime(text, counts);
+    if (e == units::UnitError::None) return true;
+    error = what + " " + units::TimeRefusal(e, text);
     return false;
 }
 
 bool ParseRateWord(const std::string& text, std::uint32_t& ticks, double& requestedHz, std::string& error) {
-    const UnitError e = ParseRate(text, ticks, requestedHz);
-    if (e == UnitError::None) return true;
-    error = "rate " + RateProblem(e, text);
+    const units::UnitError e = units::ParseRate(text, ticks, requestedHz);
+    if (e == units::UnitError::None) return true;
+    error = "rate " + units::RateRefusal(e, text);
     return false;
 }
 

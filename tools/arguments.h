@@ -35,13 +35,6 @@ bool ParseOnOff(const std::string& text, const std::string& what, bool& on, std:
 // A trigger source by its name.
 bool ParseTriggerSource(const std::string& text, QX480TriggerMode& mode, std::string& error);
 
-// What is wrong with the time `text` that ParseTime refused with `e`,
-// starting with the quoted text: "'5ps' is not a whole number of 10 ps
-// steps: the nearest are 0ns and 10ps".
-std::string TimeProblem(UnitError e, const std::string& text);
-// The same for a rate that ParseRate refused.
-std::string RateProblem(UnitError e, const std::string& text);
-
 // A time in 10 ps counts; the error names it `what` ("delay '5ps' is ...").
 bool ParseTimeWord(const std::string& text, const std::string& what, std::uint64_t& counts, std::string& error);
 // A rate as its period in 4 ns ticks, with the rate asked for.

@@ -114,24 +114,27 @@ std::vector<std::string> CommandNames() {
 // empty otherwise.
 template <class Value>
 std::string JoinedWith(const std::string& number, const std::string& next,
-                       UnitError (*parse)(const std::string&, Value&), std::string (*meant)(const std::string&)) {
+                       units::UnitError (*parse)(const std::string&, Value&),
+                       std::string (*meant)(const std::string&)) {
     const std::string joined = number + next;
     Value value;
-    const UnitError e = parse(joined, value);
-    if (e != UnitError::UnknownUnit && e != UnitError::NotANumber) return joined;
+    const units::UnitError e = parse(joined, value);
+    if (e != units::UnitError::UnknownUnit && e != units::UnitError::NotANumber) return joined;
     const std::string unit = meant(joined);
     return unit.empty() ? "" : number + unit;
 }
 
-UnitError ParseRateAlone(const std::string& text, std::uint32_t& ticks) { return ParseRate(text, ticks); }
+units::UnitError ParseRateAlone(const std::string& text, std::uint32_t& ticks) { return units::ParseRate(text, ticks); }
 
 // The word that a command's last argument `number` and the next word make
 // when they are one quantity typed as two words ("10" "ns"); empty when
 // they are not.
 std::string JoinedQuantity(const Command& command, const std::string& number, const std::string& next) {
     if (next.empty() || std::isdigit(static_cast<unsigned char>(next[0])) || next[0] == '.') return "";
-    if (command.LastArgument() == "TIME") return JoinedWith<std::uint64_t>(number, next, ParseTime, TimeUnitMeant);
-    if (command.LastArgument() == "FREQ") return JoinedWith<std::uint32_t>(number, next, ParseRateAlone, RateUnitMeant);
+    if (command.LastArgument() == "TIME")
+        return JoinedWith<std::uint64_t>(number, next, units::ParseTime, units::TimeUnitMeant);
+    if (command.LastArgument() == "FREQ")
+        return JoinedWith<std::uint32_t>(number, next, ParseRateAlone, units::RateUnitMeant);
     return "";
 }
 

@@ -70,7 +70,7 @@ public:
         : m_block(block),
           m_width(width),
           m_columns(width - LABEL_WIDTH - 1),
-          m_period(TicksToCounts(block.triggerTicks)),
+          m_period(units::TicksToCounts(block.triggerTicks)),
           m_span(RoundSpan(Needed())) {}
 
     TimingDiagram Draw() {
@@ -99,10 +99,10 @@ private:
 
     // The period and the scale on one line when they fit, else on a line each.
     std::vector<std::string> Header() const {
-        const std::string scale = "one column = " + FormatTime(m_span);
+        const std::string scale = "one column = " + units::FormatTime(m_span);
         const std::string period = m_period == 0 ? "the device reports no trigger period"
-                                                 : "trigger period " + FormatTime(m_period) + " (" +
-                                                       FormatRate(units::WireToFrequency(m_block.triggerTicks)) +
+                                                 : "trigger period " + units::FormatTime(m_period) + " (" +
+                                                       units::FormatRate(units::WireToFrequency(m_block.triggerTicks)) +
                                                        "), marked " + PERIOD_MARK;
         if (period.size() + 2 + scale.size() <= m_width) return {period + "; " + scale};
         return {period, scale};
@@ -147,11 +147,11 @@ private:
         const std::size_t at = PeriodColumn();
         if (at > 0 && at <= m_columns) {
             axis[at] = PERIOD_MARK;
-            const std::string period = FormatTime(m_period);
+            const std::string period = units::FormatTime(m_period);
             if (!Place(axis, at + 1, period, 0, 1) && at >= period.size())
                 Place(axis, at - period.size(), period, 1, 0);
         }
-        const std::string end = FormatTime(SaturatingMultiply(m_span, m_columns));
+        const std::string end = units::FormatTime(SaturatingMultiply(m_span, m_columns));
         if (end.size() < m_columns) Place(axis, m_columns - end.size(), end, 1, 0);
         axis.erase(axis.find_last_not_of(' ') + 1);
         return std::string(LABEL_WIDTH, ' ') + axis;

@@ -11,11 +11,11 @@ namespace tool {
 namespace {
 
 // A device-wide field's value in `block`: integers in decimal, the single
-// as FormatNumber does.
+// as units::FormatNumber does.
 struct DeviceValueText {
     const TimingBlock& block;
 
-    std::string operator()(float TimingBlock::*member) const { return FormatNumber(block.*member); }
+    std::string operator()(float TimingBlock::*member) const { return units::FormatNumber(block.*member); }
     template <class T>
     std::string operator()(T TimingBlock::*member) const {
         return std::to_string(block.*member);
@@ -65,7 +65,7 @@ void AddChannelTable(std::vector<std::string>& lines, const TimingBlock& b) {
     for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
         std::vector<std::string> cells{std::to_string(ch)};
         for (const timing::ChannelField& field : timing::CHANNEL_FIELDS) {
-            cells.push_back(FormatTime(b.channels[ChannelIndex(ch)].*field.member));
+            cells.push_back(units::FormatTime(b.channels[ChannelIndex(ch)].*field.member));
         }
         lines.push_back(TableRow(cells));
     }
@@ -75,7 +75,7 @@ Json ChannelFields(int channel, const timing::ChannelCounts& c) {
     Json fields;
     fields["channel"] = channel;
     for (const timing::ChannelField& field : timing::CHANNEL_FIELDS) {
-        fields[std::string(field.name) + "_ns"] = FormatNanoseconds(c.*field.member);
+        fields[std::string(field.name) + "_ns"] = units::FormatNanoseconds(c.*field.member);
         fields[std::string(field.name) + "_counts"] = c.*field.member;
     }
     return fields;
@@ -83,20 +83,15 @@ Json ChannelFields(int channel, const timing::ChannelCounts& c) {
 
 }  // namespace
 
-std::string RateText(std::uint32_t ticks) {
-    const std::string period = "period " + std::to_string(ticks) + " x " + FormatNumber(units::NS_PER_TICK) + " ns";
-    const std::string rate = ticks == 0 ? "none" : FormatRate(units::WireToFrequency(ticks));
-    return rate + " (" + period + ")";
-}
-
 Json JsonNumber(float value) {
     if (!std::isfinite(value)) return nullptr;
-    return std::strtod(FormatNumber(value).c_str(), nullptr);
+    return std::strtod(units::FormatNumber(value).c_str(), nullptr);
 }
 
 std::vector<std::string> StatusLines(const std::string& port, float celsius, const TimingBlock& b) {
-    std::vector<std::string> lines{"port          " + port, "temperature   " + FormatNumber(celsius) + " C",
-                                   "trigger rate  " + RateText(b.triggerTicks), "device        " + DeviceWordsText(b)};
+    std::vector<std::string> lines{"port          " + port, "temperature   " + units::FormatNumber(celsius) + " C",
+                                   "trigger rate  " + units::RateText(b.triggerTicks),
+                                   "device        " + DeviceWordsText(b)};
     AddChannelTable(lines, b);
     return lines;
 }
@@ -116,7 +111,7 @@ Json StatusFields(const std::string& port, float celsius, const TimingBlock& b) 
     return fields;
 }
 
-std::string TemperatureLine(float celsius) { return "temperature " + FormatNumber(celsius) + " C"; }
+std::string TemperatureLine(float celsius) { return "temperature " + units::FormatNumber(celsius) + " C"; }
 
 Json TemperatureFields(const std::string& port, float celsius) {
     Json fields;

@@ -14,10 +14,6 @@ namespace tool {
 
 using TimingBlock = qx480::timing::Block;
 
-// The internal trigger rate of a period with the period itself: "1 kHz
-// (period 250000 x 4 ns)"; a period of 0 is "none (period 0 x 4 ns)".
-std::string RateText(std::uint32_t ticks);
-
 // A single as a JSON number that prints as FormatNumber does (0.1f as 0.1);
 // NaN and infinities become null.
 Json JsonNumber(float value);

@@ -125,8 +125,8 @@ void CompareTimes(const std::array<std::optional<std::uint64_t>, CHANNEL_COUNT>&
         const std::uint64_t got = block.channels[ChannelIndex(ch)].*member;
         if (!want || *want == got) continue;
         const std::string channel = std::to_string(ch);
-        d.Add("channels." + channel + "." + field, "channel " + channel + " " + field, source, FormatTime(*want),
-              FormatTime(got), "counts", *want, got);
+        d.Add("channels." + channel + "." + field, "channel " + channel + " " + field, source, units::FormatTime(*want),
+              units::FormatTime(got), "counts", *want, got);
     }
 }
 
@@ -135,8 +135,8 @@ Differences Compare(const TimingValues& expected, const TimingBlock& block, cons
     CompareTimes(expected.delay, block, &timing::ChannelCounts::delay, "delay", source, d);
     CompareTimes(expected.width, block, &timing::ChannelCounts::width, "width", source, d);
     if (expected.ticks && *expected.ticks != block.triggerTicks) {
-        d.Add("trigger.rate", "trigger rate", source, RateText(*expected.ticks), RateText(block.triggerTicks), "ticks",
-              *expected.ticks, block.triggerTicks);
+        d.Add("trigger.rate", "trigger rate", source, units::RateText(*expected.ticks),
+              units::RateText(block.triggerTicks), "ticks", *expected.ticks, block.triggerTicks);
     }
     return d;
 }
@@ -151,8 +151,8 @@ bool ReportDifferences(const Differences& d, StepReport& report) {
 
 std::string RateDifference(const Step& step) {
     if (units::WireToFrequency(step.ticks) == step.requestedHz) return "";
-    return ": the nearest the " + FormatNumber(units::NS_PER_TICK) + " ns period steps give to the " +
-           FormatRate(step.requestedHz) + " asked for";
+    return ": the nearest the " + units::FormatNumber(units::NS_PER_TICK) + " ns period steps give to the " +
+           units::FormatRate(step.requestedHz) + " asked for";
 }
 
 }  // namespace
@@ -225,7 +225,7 @@ bool Session::SetWidth(const Step& step, StepReport& report) {
 
 bool Session::SetTime(const Step& step, StepReport& report, CountsSetter set, const char* what,
                       std::array<std::optional<std::uint64_t>, CHANNEL_COUNT>& sent) {
-    const std::string time = FormatTime(step.counts);
+    const std::string time = units::FormatTime(step.counts);
     const std::string channel = std::to_string(step.channel);
     if (!Exchange(std::string("the ") + what + " " + time + " for channel " + channel, true, report,
                   [&](QX480Outcome& outcome) { (m_device.*set)(step.channel, step.counts, outcome); })) {
@@ -235,7 +235,7 @@ bool Session::SetTime(const Step& step, StepReport& report, CountsSetter set, co
     report.lines.push_back("channel " + channel + " " + what + " " + time);
     report.fields["channel"] = step.channel;
     report.fields["counts"] = step.counts;
-    report.fields["ns"] = FormatNanoseconds(step.counts);
+    report.fields["ns"] = units::FormatNanoseconds(step.counts);
     return true;
 }
 
@@ -273,7 +273,7 @@ bool Session::SetTrigger(const Step& step, StepReport& report) {
 }
 
 bool Session::SetRate(const Step& step, StepReport& report) {
-    const std::string rate = RateText(step.ticks);
+    const std::string rate = units::RateText(step.ticks);
     if (!Exchange("the rate " + rate, true, report,
                   [&](QX480Outcome& outcome) { m_device.SetTriggerPeriod(step.ticks, outcome); })) {
         return false;
@@ -380,7 +380,7 @@ bool Session::Diagram(const Step&, StepReport& report) {
     if (!ReadBlock(block, report)) return false;
     const TimingDiagram diagram = DrawDiagram(block, m_diagramWidth);
     report.lines = diagram.lines;
-    report.fields["period_counts"] = TicksToCounts(block.triggerTicks);
+    report.fields["period_counts"] = units::TicksToCounts(block.triggerTicks);
     report.fields["past_period"] = diagram.pastPeriod;
     report.fields["lines"] = diagram.lines;
     return true;

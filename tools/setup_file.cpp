@@ -151,8 +151,8 @@ private:
         std::string word;
         if (!Word(key, value, "\"1kHz\"", word)) return false;
         std::uint32_t ticks;
-        const UnitError e = ParseRate(word, ticks, m_setup.requestedHz);
-        if (e != UnitError::None) return Fail(key, RateProblem(e, word));
+        const units::UnitError e = units::ParseRate(word, ticks, m_setup.requestedHz);
+        if (e != units::UnitError::None) return Fail(key, units::RateRefusal(e, word));
         m_setup.ticks = ticks;
         return true;
     }
@@ -200,8 +200,8 @@ private:
         std::string word;
         if (!Word(key, value, "\"10ns\"", word)) return false;
         std::uint64_t counts;
-        const UnitError e = ParseTime(word, counts);
-        if (e != UnitError::None) return Fail(key, TimeProblem(e, word));
+        const units::UnitError e = units::ParseTime(word, counts);
+        if (e != units::UnitError::None) return Fail(key, units::TimeRefusal(e, word));
         out = counts;
         return true;
     }
@@ -293,11 +293,11 @@ std::string SavedSetupText(const timing::Block& block) {
     Json setup;
     setup["qx480_setup"] = SETUP_VERSION;
     setup["note"] = SAVED_NOTE;
-    if (block.triggerTicks != 0) setup["trigger"]["rate"] = RateWord(block.triggerTicks);
+    if (block.triggerTicks != 0) setup["trigger"]["rate"] = units::RateWord(block.triggerTicks);
     Json channels = Json::object();
     for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
         const timing::ChannelCounts& c = block.channels[ChannelIndex(ch)];
-        channels[std::to_string(ch)] = {{"delay", TimeWord(c.delay)}, {"width", TimeWord(c.width)}};
+        channels[std::to_string(ch)] = {{"delay", units::TimeWord(c.delay)}, {"width", units::TimeWord(c.width)}};
     }
     setup["channels"] = channels;
     return setup.dump(2) + "\n";

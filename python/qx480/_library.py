@@ -79,6 +79,14 @@ _OTHER_CALLS: dict[str, tuple[list[type], type | None]] = {
     "qx480_status_text": ([_I32], ctypes.c_char_p),
     "qx480_close": ([Handle], None),
 }
+_TEXT = ctypes.c_char_p
+_UNIT_CALLS: dict[str, list[type]] = {
+    "qx480_parse_time": [_TEXT, ctypes.POINTER(ctypes.c_uint64), _TEXT, _I32],
+    "qx480_parse_rate": [_TEXT, ctypes.POINTER(ctypes.c_uint32), ctypes.POINTER(ctypes.c_double), _TEXT, _I32],
+    "qx480_seconds_to_counts": [ctypes.c_double, ctypes.POINTER(ctypes.c_uint64), _TEXT, _I32],
+    "qx480_format_time": [ctypes.c_uint64, _TEXT, _I32],
+    "qx480_describe_period": [ctypes.c_uint32, ctypes.POINTER(ctypes.c_double), _TEXT, _I32],
+}
 
 
 def library_path() -> Path:
@@ -96,7 +104,7 @@ def library_path() -> Path:
 
 
 def _declare(lib: ctypes.CDLL) -> None:
-    for name, argtypes in _DEVICE_CALLS.items():
+    for name, argtypes in (_DEVICE_CALLS | _UNIT_CALLS).items():
         function = getattr(lib, name)
         function.argtypes = argtypes
         function.restype = _I32

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import ctypes
 import enum
+import math
 import numbers
 import os
 import sys
@@ -94,15 +95,14 @@ class Timing:
 
 @dataclass(frozen=True)
 class _TimeSetting:
-    """A per-channel time and the C functions that set it."""
+    """A per-channel time and the C function that sets it."""
 
     name: str
-    in_seconds: str
     in_counts: str
 
 
-_DELAY = _TimeSetting("delay", "qx480_set_delay", "qx480_set_delay_counts")
-_WIDTH = _TimeSetting("width", "qx480_set_width", "qx480_set_width_counts")
+_DELAY = _TimeSetting("delay", "qx480_set_delay_counts")
+_WIDTH = _TimeSetting("width", "qx480_set_width_counts")
 
 # Why a step failed, with {port}, {what} and {ms} filled in: the qx480 tool's lines.
 _FAILURE_LINES: dict[int, str] = {
@@ -169,8 +169,8 @@ def _exact_counts(time: object, what: str) -> int:
     if isinstance(time, str):
         return units.parse_time(time, what)
     if isinstance(time, Decimal):
-        if not time.is_finite():
-            raise ArgumentError(f"{what} {time} s is not a time: give a finite number of seconds")
+        if not time.is_finite():  # the library's refusal of a time that is no number
+            return units.seconds_to_counts(math.nan if time.is_nan() else float(time), f"{what} {time} s")
         return units.exact_counts(Fraction(time), f"{what} {time} s")
     if isinstance(time, numbers.Rational) and not isinstance(time, bool):
         return units.exact_counts(Fraction(time.numerator, time.denominator), f"{what} {time} s")
@@ -387,18 +387,14 @@ class Device:
         """
         if isinstance(rate, str):
             return self.set_trigger_ticks(units.parse_rate(rate))
-        hz = _hertz(rate)
-        ticks = units.hz_to_ticks(hz, f"rate {rate} Hz")
-        programmed = ctypes.c_double()
-        what = f"the rate {units.rate_text(ticks)}"
-        self._call(what, lambda lib, h: lib.qx480_set_trigger_rate(h, hz, ctypes.byref(programmed)))
-        return programmed.value
+        return self.set_trigger_ticks(units.hz_to_ticks(_hertz(rate), f"rate {rate} Hz"))
 
     def set_trigger_ticks(self, ticks: int) -> float:
         """Sets the internal trigger period exactly, in 4 ns ticks (1 to 2**32 - 1); returns its rate in hertz."""
         period = _whole(ticks, "ticks", range(1, units.MAX_TICKS + 1))
-        self._call(f"the rate {units.rate_text(period)}", lambda lib, h: lib.qx480_set_trigger_ticks(h, period))
-        return units.ticks_to_hz(period)
+        text, hz = units.describe_period(period)
+        self._call(f"the rate {text}", lambda lib, h: lib.qx480_set_trigger_ticks(h, period))
+        return hz
 
     def fire(self) -> None:
         """Fires one software trigger."""
@@ -476,13 +472,7 @@ class Device:
             self._set_counts(setting, number, _exact_counts(time, setting.name))
 
     def _set_seconds(self, setting: _TimeSetting, channel: int, seconds: float) -> None:
-        subject = f"{setting.name} {seconds} s"
-        units.check_float_time(seconds, subject)
-        what = f"the {setting.name} {units.format_time(units.nearest_counts(seconds))} for channel {channel}"
-        try:
-            self._call(what, lambda lib, h: getattr(lib, setting.in_seconds)(h, channel, seconds))
-        except ArgumentError:
-            raise ArgumentError(units.not_whole_step(seconds, subject)) from None
+        self._set_counts(setting, channel, units.seconds_to_counts(seconds, f"{setting.name} {seconds} s"))
 
     def _set_counts(self, setting: _TimeSetting, channel: int, counts: int) -> None:
         what = f"the {setting.name} {units.format_time(counts)} for channel {channel}"

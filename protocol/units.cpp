@@ -3,15 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <utility>
 #include <vector>
 
-#include "commands.h"
-
 namespace qx480 {
-namespace tool {
+namespace units {
 namespace {
 
 // An exact decimal: the value is digits x 10^exponent; digits carry no
@@ -34,8 +33,8 @@ constexpr int DecimalExponent(std::int64_t power) {
 }
 
 // One nanosecond is 10^NS counts of the wire, one picosecond 10^PS.
-constexpr int NS = DecimalExponent(units::COUNTS_PER_NS);
-constexpr int PS = -DecimalExponent(units::PS_PER_COUNT);
+constexpr int NS = DecimalExponent(COUNTS_PER_NS);
+constexpr int PS = -DecimalExponent(PS_PER_COUNT);
 
 // Times in powers of ten of the 10 ps count, largest first. Of the names
 // that share a power the first is the one printed; "" is the default.
@@ -43,6 +42,11 @@ const std::vector<Unit> kTimeUnits{{"s", NS + 9},  {"ms", NS + 6}, {"us", NS + 3
                                    {"μs", NS + 3}, {"ns", NS},     {"", NS},       {"ps", PS}};
 // Rates in powers of ten of 1 Hz, in the same way.
 const std::vector<Unit> kRateUnits{{"MHz", 6}, {"kHz", 3}, {"Hz", 0}, {"", 0}};
+
+constexpr double COUNTS_PER_SECOND = COUNTS_PER_NS * NS_PER_SECOND;
+constexpr double WIRE_FIELD_END = 18446744073709551616.0;  // 2^64
+// How far from a whole 10 ps step a time in seconds may lie, in steps.
+constexpr double STEP_TOLERANCE = 1e-3;
 
 // An exponent beyond this is past every wire field, so saturating there is exact enough.
 constexpr long long kExponentLimit = 1000000;
@@ -270,12 +274,6 @@ UnitError ParseTime(const std::string& text, std::uint64_t& counts) {
     return whole;
 }
 
-bool StepBelow(const std::string& text, std::uint64_t& below) {
-    Decimal d;
-    if (ParseQuantity(text, kTimeUnits, d) != UnitError::None || d.exponent >= 0 || d.digits.empty()) return false;
-    return ToInteger(WholePart(d), below) == UnitError::None;
-}
-
 UnitError ParseRate(const std::string& text, std::uint32_t& ticks) {
     double requestedHz;
     return ParseRate(text, ticks, requestedHz);
@@ -288,7 +286,7 @@ UnitError ParseRate(const std::string& text, std::uint32_t& ticks, double& reque
     if (d.digits.empty()) return UnitError::Zero;
     const double hz = ToDouble(d);
     std::uint32_t t;
-    if (!units::FrequencyToWire(hz, t)) return UnitError::TooSlow;
+    if (!FrequencyToWire(hz, t)) return UnitError::TooSlow;
     if (t == 0) return UnitError::TooFast;
     ticks = t;
     requestedHz = hz;
@@ -298,6 +296,94 @@ UnitError ParseRate(const std::string& text, std::uint32_t& ticks, double& reque
 std::string TimeUnitMeant(const std::string& text) { return UnitMeant(text, kTimeUnits); }
 
 std::string RateUnitMeant(const std::string& text) { return UnitMeant(text, kRateUnits); }
+
+UnitError SecondsToCounts(double seconds, std::uint64_t& counts) {
+    if (!std::isfinite(seconds)) return UnitError::NotANumber;
+    if (seconds < 0) return UnitError::Negative;
+    const double steps = seconds * COUNTS_PER_SECOND;
+    const double nearest = std::round(steps);
+    if (nearest >= WIRE_FIELD_END) return UnitError::TooLarge;
+    // Past 2^53 steps a double holds no fraction of a step; below it the
+    // product may carry the rounding of `seconds` itself.
+    const bool whole = std::fabs(steps - nearest) <= STEP_TOLERANCE || nearest / COUNTS_PER_SECOND == seconds;
+    if (!whole) return UnitError::NotWholeStep;
+    counts = static_cast<std::uint64_t>(nearest);
+    return UnitError::None;
+}
+
+namespace {
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// For a time refused as NotWholeStep: the whole 10 ps count just below it.
+// False when that count is beyond 64 bits.
+bool StepBelow(const std::string& text, std::uint64_t& below) {
+    Decimal d;
+    if (ParseQuantity(text, kTimeUnits, d) != UnitError::None || d.exponent >= 0 || d.digits.empty()) return false;
+    return ToInteger(WholePart(d), below) == UnitError::None;
+}
+
+// ": the nearest are 0ns and 10ps" for a time just above `below` counts.
+std::string NearestSteps(std::uint64_t below) {
+    if (below == UINT64_MAX) return ": the nearest is " + TimeWord(below);
+    return ": the nearest are " + TimeWord(below) + " and " + TimeWord(below + 1);
+}
+
+// ": did you mean ns?" for a unit typed in other case.
+std::string UnitHint(const std::string& meant) { return meant.empty() ? "" : ": did you mean " + meant + "?"; }
+
+// The sentence on `subject`, a time refused with `e`; `detail` ends it for
+// NotWholeStep and UnknownUnit, and `notATime` says what a time should be.
+std::string TimeSentence(UnitError e, const std::string& subject, const std::string& detail, const char* notATime) {
+    switch (e) {
+        case UnitError::Negative: return subject + " is negative";
+        case UnitError::NotWholeStep: return subject + " is not a whole number of " + FormatTime(1) + " steps" + detail;
+        case UnitError::TooLarge:
+            return subject + " is beyond the longest time the device takes, " + FormatTime(UINT64_MAX);
+        case UnitError::UnknownUnit:
+            return subject + " has an unknown unit" +
+                   (detail.empty() ? ": use ps, ns (the default), us, ms or s" : detail);
+        default: return subject + " is not a time: " + notATime;
+    }
+}
+
+constexpr const char* TIME_GRAMMAR = "give a number with ps, ns (the default), us, ms or s";
+
+}  // namespace
+
+std::string TimeRefusal(UnitError e, const std::string& text) {
+    std::string detail;
+    std::uint64_t below;
+    if (e == UnitError::NotWholeStep && StepBelow(text, below)) detail = NearestSteps(below);
+    if (e == UnitError::UnknownUnit) detail = UnitHint(TimeUnitMeant(text));
+    return TimeSentence(e, Quoted(text), detail, TIME_GRAMMAR);
+}
+
+std::string SecondsRefusal(UnitError e, double seconds) {
+    const std::string detail = e == UnitError::NotWholeStep
+                                   ? NearestSteps(static_cast<std::uint64_t>(std::floor(seconds * COUNTS_PER_SECOND)))
+                                   : "";
+    return TimeSentence(e, Quoted(FormatNumber(seconds) + " s"), detail, "give a finite number of seconds");
+}
+
+std::string RateRefusal(UnitError e, const std::string& text) {
+    const std::string subject = Quoted(text);
+    switch (e) {
+        case UnitError::Negative: return subject + " is negative";
+        case UnitError::Zero: return subject + " is zero: give a rate above 0 Hz";
+        case UnitError::TooFast:
+            return subject + " is above " + FormatRate(WireToFrequency(1)) + ", the fastest the device's " +
+                   FormatNumber(NS_PER_TICK) + " ns period steps reach";
+        case UnitError::TooSlow:
+            return subject + " is below " + FormatRate(WireToFrequency(UINT32_MAX)) +
+                   ", the slowest the device's period reaches";
+        case UnitError::UnknownUnit: {
+            const std::string hint = UnitHint(RateUnitMeant(text));
+            return subject + " has an unknown unit" + (hint.empty() ? ": use Hz (the default), kHz or MHz" : hint);
+        }
+        default: return subject + " is not a rate: give a number with Hz (the default), kHz or MHz";
+    }
+}
 
 std::string FormatTime(std::uint64_t counts) {
     if (counts == 0) return "0 ns";
@@ -318,12 +404,12 @@ std::string TimeWord(std::uint64_t counts) {
 
 std::uint64_t TicksToCounts(std::uint32_t ticks) {
     constexpr auto COUNTS_PER_TICK =
-        static_cast<std::uint64_t>(units::NS_PER_TICK) * static_cast<std::uint64_t>(units::COUNTS_PER_NS);
+        static_cast<std::uint64_t>(NS_PER_TICK) * static_cast<std::uint64_t>(COUNTS_PER_NS);
     return ticks * COUNTS_PER_TICK;
 }
 
 std::string FormatNanoseconds(std::uint64_t counts) {
-    return ExactQuotient(counts, static_cast<std::uint64_t>(units::COUNTS_PER_NS));
+    return ExactQuotient(counts, static_cast<std::uint64_t>(COUNTS_PER_NS));
 }
 
 std::string FormatNumber(double value) { return Shortest(value); }
@@ -332,14 +418,20 @@ std::string FormatNumber(float value) { return Shortest(value); }
 
 std::string FormatRate(double hz) { return RateIn(hz, 9, " "); }
 
+std::string RateText(std::uint32_t ticks) {
+    const std::string period = "period " + std::to_string(ticks) + " x " + FormatNumber(NS_PER_TICK) + " ns";
+    const std::string rate = ticks == 0 ? "none" : FormatRate(WireToFrequency(ticks));
+    return rate + " (" + period + ")";
+}
+
 // The rate itself when some rounding of it reads back; else a rate from the
 // middle of the ticks' range, far from both of its edges.
 std::string RateWord(std::uint32_t ticks) {
-    const std::string exact = RateWordNear(units::WireToFrequency(ticks), ticks);
+    const std::string exact = RateWordNear(WireToFrequency(ticks), ticks);
     if (!exact.empty()) return exact;
-    const double middle = units::NS_PER_SECOND / ((static_cast<double>(ticks) + 0.5) * units::NS_PER_TICK);
+    const double middle = NS_PER_SECOND / ((static_cast<double>(ticks) + 0.5) * NS_PER_TICK);
     return RateWordNear(middle, ticks);
 }
 
-}  // namespace tool
+}  // namespace units
 }  // namespace qx480
