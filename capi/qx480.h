@@ -53,7 +53,7 @@ typedef struct qx480_device qx480_device; /* opaque */
 #define QX480_ERR_SHORT_ANSWER (-13) /* a query's answer was too short for it */
 #define QX480_ERR_ECHO (-14)         /* a query came back as its own request: a loopback or a local echo */
 #define QX480_ERR_MEMORY (-15)       /* out of memory */
-#define QX480_ERR_INTERNAL (-16)     /* anything else; never a crash */
+#define QX480_ERR_INTERNAL (-16)     /* open: the system refused for another reason; or anything else; never a crash */
 
 #define QX480_TRIGGER_INTERNAL 0
 #define QX480_TRIGGER_EXTERNAL 1
@@ -110,6 +110,14 @@ QX480_EXPORT const char* qx480_status_name(int32_t status);
 
 /* One English sentence on a status; one for an unknown value too. Never fails; static. */
 QX480_EXPORT const char* qx480_status_text(int32_t status);
+
+/* The one line that says why a step failed with `status` on `port`, as the qx480 tool prints it, into `out`
+ * (always NUL-terminated, cut to fit): `what` names the step ("the delay 10 ns for channel 1"), or is NULL for
+ * qx480_open at `baud`. "no answer from COM3 within 1000 ms to the delay 10 ns for channel 1: is the device on,
+ * on this port, at this baud rate?"; "no such port COM9". An unknown status gets a line too. ARGUMENT for port
+ * or out NULL or out_size 0 or below. */
+QX480_EXPORT int32_t qx480_failure_line(int32_t status, const char* port, const char* what, int32_t baud, char* out,
+                                        int32_t out_size);
 
 /* Times and rates in the qx480 tool's grammar. A time is a decimal number
  * (decimals and an exponent allowed) with an optional unit ps, ns (the

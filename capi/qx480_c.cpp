@@ -20,62 +20,10 @@ struct qx480_device {
 
 namespace {
 
-// Indexed by QX480Status.
-constexpr std::int32_t STATUS_CODE[] = {
-    QX480_OK,
-    QX480_ERR_ARGUMENT,
-    QX480_ERR_NOT_OPEN,
-    QX480_ERR_WRITE,
-    QX480_ERR_NO_ANSWER,
-    QX480_ERR_BAD_ANSWER,
-    QX480_ERR_PORT,
-    QX480_ERR_REFUSED,
-    QX480_ERR_SHORT_ANSWER,
-    QX480_ERR_ECHO,
-    QX480_ERR_NO_PORT,
-    QX480_ERR_PORT_BUSY,
-    QX480_ERR_PERMISSION,
-    QX480_ERR_NOT_SERIAL,
-    QX480_ERR_SETTINGS,
-    QX480_ERR_INTERNAL,
-};
-static_assert(sizeof STATUS_CODE / sizeof STATUS_CODE[0] == static_cast<std::size_t>(QX480Status::OpenFailed) + 1,
-              "one code per status");
+std::int32_t CodeOf(const QX480Outcome& outcome) { return QX480StatusRowOf(outcome.status).code; }
 
-struct StatusInfo {
-    const char* name;
-    const char* text;
-};
-
-// Indexed by -status.
-constexpr StatusInfo STATUS_INFO[] = {
-    {"QX480_OK", "The device answered the request and accepted it."},
-    {"QX480_ERR_ARGUMENT", "An argument was refused; nothing was sent."},
-    {"QX480_ERR_NOT_OPEN", "The device's port is not open."},
-    {"QX480_ERR_NO_PORT", "There is no such port."},
-    {"QX480_ERR_PORT_BUSY", "The port is held by another program."},
-    {"QX480_ERR_PERMISSION", "There is no permission to open the port."},
-    {"QX480_ERR_NOT_SERIAL", "The port is not a serial port."},
-    {"QX480_ERR_SETTINGS", "The port refused the line settings or the baud rate."},
-    {"QX480_ERR_WRITE", "The request was not written in full within the time limit."},
-    {"QX480_ERR_NO_ANSWER", "No answer came within the time limit: is the device on, on this port, at this baud rate?"},
-    {"QX480_ERR_BAD_ANSWER", "The answer was corrupted or incomplete: check the baud rate and the cable."},
-    {"QX480_ERR_PORT", "The port failed: was it unplugged?"},
-    {"QX480_ERR_REFUSED", "The device refused the request."},
-    {"QX480_ERR_SHORT_ANSWER", "The answer was too short for the query."},
-    {"QX480_ERR_ECHO", "The request came back as its answer: a loopback plug or a local echo is on the line."},
-    {"QX480_ERR_MEMORY", "The library ran out of memory."},
-    {"QX480_ERR_INTERNAL", "The library failed for a reason of its own."},
-};
-constexpr StatusInfo UNKNOWN_STATUS{"QX480_UNKNOWN_STATUS", "The value is not a qx480 status code."};
-
-const StatusInfo& InfoOf(std::int32_t status) {
-    const std::int64_t index = -static_cast<std::int64_t>(status);
-    constexpr auto count = static_cast<std::int64_t>(sizeof STATUS_INFO / sizeof STATUS_INFO[0]);
-    return index >= 0 && index < count ? STATUS_INFO[index] : UNKNOWN_STATUS;
-}
-
-std::int32_t CodeOf(const QX480Outcome& outcome) { return STATUS_CODE[static_cast<std::size_t>(outcome.status)]; }
+constexpr const char* UNKNOWN_NAME = "QX480_UNKNOWN_STATUS";
+constexpr const char* UNKNOWN_SENTENCE = "The value is not a qx480 status code.";
 
 // Runs `body`, turning any exception into a status.
 template <class Body>
@@ -181,9 +129,29 @@ extern "C" {
 
 const char* qx480_version(void) { return QX480_VERSION; }
 
-const char* qx480_status_name(std::int32_t status) { return InfoOf(status).name; }
+const char* qx480_status_name(std::int32_t status) {
+    const QX480StatusRow* row = QX480StatusRowOfCode(status);
+    return row != nullptr ? row->name : UNKNOWN_NAME;
+}
 
-const char* qx480_status_text(std::int32_t status) { return InfoOf(status).text; }
+const char* qx480_status_text(std::int32_t status) {
+    const QX480StatusRow* row = QX480StatusRowOfCode(status);
+    return row != nullptr ? row->sentence : UNKNOWN_SENTENCE;
+}
+
+std::int32_t qx480_failure_line(std::int32_t status, const char* port, const char* what, std::int32_t baud, char* out,
+                                std::int32_t out_size) {
+    if (port == nullptr || out == nullptr || out_size <= 0) return QX480_ERR_ARGUMENT;
+    return Guarded([&] {
+        const QX480StatusRow* row = QX480StatusRowOfCode(status);
+        const std::string step = what != nullptr ? what : "opening it";
+        const std::string line =
+            row != nullptr ? QX480FailureLine(row->status, port, step, baud)
+                           : step + " on " + port + " ended with " + std::to_string(status) + ": " + UNKNOWN_SENTENCE;
+        CopyText(line, out, out_size);
+        return QX480_OK;
+    });
+}
 
 std::int32_t qx480_parse_time(const char* text, std::uint64_t* counts_10ps, char* message, std::int32_t message_size) {
     return Guarded([&] {

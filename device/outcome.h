@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "qx480_export.h"
 
@@ -26,6 +27,9 @@ enum class QX480Status : std::uint8_t {
     NotSerial,       // not a serial port
     PortSettings,    // the port refused the line settings or the baud rate
     OpenFailed,      // the system refused the open for another reason
+    // Failures of the library itself, which the C interface reports:
+    OutOfMemory,  // the library ran out of memory
+    Internal,     // the library failed for a reason of its own
 };
 
 struct QX480Outcome {
@@ -36,6 +40,33 @@ struct QX480Outcome {
     bool ok() const { return status == QX480Status::Accepted; }
     explicit operator bool() const { return ok(); }
 };
+
+// Everything said about one status, in every language the library speaks.
+struct QX480StatusRow {
+    QX480Status status;
+    std::int32_t code;        // the C interface's status code (QX480_ERR_...); never changes or gets reused
+    const char* name;         // the C name of the code: "QX480_ERR_NO_ANSWER"
+    const char* text;         // a short lower-case description: "no answer"
+    const char* sentence;     // one English sentence, as qx480_status_text gives it
+    const char* kind;         // snake case, as the tool's --json records name it: "no_answer"
+    int exitStatus;           // the qx480 tool's exit status (exit_status.h)
+    bool retryMayHelp;        // the same request, sent again, may succeed
+    const char* failureLine;  // why a step failed: {port}, {what}, {ms} and {baud} are filled in
+};
+
+// The row of `status`; a value outside the enumeration gets Internal's.
+QX480_EXPORT const QX480StatusRow& QX480StatusRowOf(QX480Status status);
+
+// The row whose C code is `code`, or null when no status has it. OpenFailed
+// reaches C as QX480_ERR_INTERNAL, so that code finds Internal's row.
+QX480_EXPORT const QX480StatusRow* QX480StatusRowOfCode(std::int32_t code);
+
+// The one line that says why `what` (a step: "the delay 10 ns for channel 1";
+// "opening it" for Open at `baud`) ended with `status` on `port`: "no answer
+// from COM3 within 1000 ms to the delay 10 ns for channel 1: is the device on,
+// on this port, at this baud rate?"
+QX480_EXPORT std::string QX480FailureLine(QX480Status status, const std::string& port, const std::string& what,
+                                          int baud);
 
 // A short lower-case description of a status: "no answer", "refused by the device".
 QX480_EXPORT const char* QX480StatusText(QX480Status status);

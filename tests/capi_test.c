@@ -321,6 +321,7 @@ static int is_sentence(const char* text) {
 static void test_version_and_status_names(void) {
     static const int32_t UNKNOWN[] = {1, -17, 100, INT32_MIN, INT32_MAX};
     const char* unknown_text = qx480_status_text(UNKNOWN[0]);
+    char line[256];
     int i;
     int j;
     CHECK_TEXT(qx480_version(), QX480_TEST_VERSION);
@@ -333,6 +334,15 @@ static void test_version_and_status_names(void) {
         for (j = 0; j < i; ++j) CHECK(strcmp(text, qx480_status_text(STATUSES[j].code)) != 0);
     }
     CHECK(is_sentence(unknown_text));
+    CHECK_STATUS(
+        qx480_failure_line(QX480_ERR_NO_ANSWER, "COM3", "the temperature query", 0, line, (int32_t)sizeof line),
+        QX480_OK);
+    CHECK_TEXT(line,
+               "no answer from COM3 within 1000 ms to the temperature query: is the device on, on this port, at this "
+               "baud rate?");
+    CHECK_STATUS(qx480_failure_line(QX480_ERR_SETTINGS, "{what}", NULL, 9600, line, (int32_t)sizeof line), QX480_OK);
+    CHECK_TEXT(line, "cannot set up {what} at 9600 baud, 8 data bits, no parity, 1 stop bit");
+    CHECK_STATUS(qx480_failure_line(QX480_OK, NULL, NULL, 0, line, (int32_t)sizeof line), QX480_ERR_ARGUMENT);
     for (i = 0; i < (int)(sizeof UNKNOWN / sizeof UNKNOWN[0]); ++i) {
         CHECK_TEXT(qx480_status_name(UNKNOWN[i]), "QX480_UNKNOWN_STATUS");
         CHECK_TEXT(qx480_status_text(UNKNOWN[i]), unknown_text);

@@ -34,7 +34,7 @@ protected:
 TEST(ToolConventions, PrintsTheVersionForBothSpellings) {
     for (const char* option : {"--version", "-V"}) {
         const Result r = RunTool({option});
-        EXPECT_EQ(r.status, qx480::tool::EXIT_OK);
+        EXPECT_EQ(r.status, qx480::EXIT_OK);
         EXPECT_EQ(r.out, std::string("qx480 ") + qx480_version() + "\n");
         EXPECT_EQ(r.err, "");
     }
@@ -93,13 +93,13 @@ TEST(ToolConventions, HintsAtTheCommonSlips) {
 
 TEST(ToolConventions, NeverGuessesAPort) {
     std::ostringstream out, err;
-    EXPECT_EQ(qx480::tool::RunQx480({"temp"}, "", out, err), qx480::tool::EXIT_USAGE);
+    EXPECT_EQ(qx480::tool::RunQx480({"temp"}, "", out, err), qx480::EXIT_USAGE);
     EXPECT_EQ(out.str(), "");
     EXPECT_EQ(err.str(),
               "no port named: give --port PORT or set QX480_PORT (qx480 ports lists this machine's ports)\n");
 
     std::ostringstream jsonOut, jsonErr;
-    EXPECT_EQ(qx480::tool::RunQx480({"--json", "temp"}, "", jsonOut, jsonErr), qx480::tool::EXIT_USAGE);
+    EXPECT_EQ(qx480::tool::RunQx480({"--json", "temp"}, "", jsonOut, jsonErr), qx480::EXIT_USAGE);
     const std::vector<tooltest::json> records = tooltest::Records(jsonOut.str());
     ASSERT_EQ(records.size(), 1u);
     EXPECT_TRUE(records[0]["step"].is_null());
@@ -110,11 +110,11 @@ TEST(ToolConventions, NeverGuessesAPort) {
 
 TEST(ToolConventions, TakesThePortFromTheEnvironmentWhenPortIsNotGiven) {
     std::ostringstream out, err;
-    EXPECT_EQ(qx480::tool::RunQx480({"temp"}, "qx480-no-such-port", out, err), qx480::tool::EXIT_OPEN);
+    EXPECT_EQ(qx480::tool::RunQx480({"temp"}, "qx480-no-such-port", out, err), qx480::EXIT_OPEN);
     EXPECT_EQ(err.str(), "no such port qx480-no-such-port\n");
     std::ostringstream out2, err2;
     EXPECT_EQ(qx480::tool::RunQx480({"--port", "qx480-other-port", "temp"}, "qx480-no-such-port", out2, err2),
-              qx480::tool::EXIT_OPEN);
+              qx480::EXIT_OPEN);
     EXPECT_EQ(err2.str(), "no such port qx480-other-port\n") << "--port wins over QX480_PORT";
 }
 
@@ -122,7 +122,7 @@ TEST(ToolConventions, AStandardOutputThatFailsGivesStatusOne) {
     FailingBuffer full;
     std::ostream out(&full);
     std::ostringstream err;
-    EXPECT_EQ(qx480::tool::RunQx480({"--help"}, "", out, err), qx480::tool::EXIT_LOCAL);
+    EXPECT_EQ(qx480::tool::RunQx480({"--help"}, "", out, err), qx480::EXIT_LOCAL);
     EXPECT_EQ(err.str(), "cannot write the results to standard output: is the disk full or the pipe closed?\n");
 }
 

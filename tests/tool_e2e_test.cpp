@@ -22,11 +22,11 @@
 
 namespace {
 
-using qx480::tool::EXIT_NO_ANSWER;
-using qx480::tool::EXIT_OK;
-using qx480::tool::EXIT_OPEN;
-using qx480::tool::EXIT_REFUSED;
-using qx480::tool::EXIT_USAGE;
+using qx480::EXIT_NO_ANSWER;
+using qx480::EXIT_OK;
+using qx480::EXIT_OPEN;
+using qx480::EXIT_REFUSED;
+using qx480::EXIT_USAGE;
 
 using tooltest::Result;
 

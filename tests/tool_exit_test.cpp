@@ -105,7 +105,7 @@ using ToolVerify = tooltest::ToolOnSimulator;
 TEST_F(ToolVerify, AFaithfulDeviceReportsWhatWasSent) {
     const Result r =
         Run({"--verify", "delay", "2", "1.5us", "width", "2", "250ns", "rate", "10kHz", "channel", "2", "on"});
-    EXPECT_EQ(r.status, qx480::tool::EXIT_OK) << r.err;
+    EXPECT_EQ(r.status, qx480::EXIT_OK) << r.err;
     EXPECT_EQ(tooltest::Lines(r.out).back(), "verify: the device reports the 3 values sent");
     const auto requests = sim.Requests();
     ASSERT_EQ(requests.size(), 5u);
@@ -115,13 +115,13 @@ TEST_F(ToolVerify, AFaithfulDeviceReportsWhatWasSent) {
 TEST_F(ToolVerify, AnEchoingLineFailsTheReadBackWithStatusFour) {
     SetFaults([](qx480::sim::Faults& f) { f.echo = qx480::sim::Echo::Loopback; });
     const Result r = Run({"--verify", "delay", "1", "10ns"});
-    EXPECT_EQ(r.status, qx480::tool::EXIT_NO_ANSWER);
+    EXPECT_EQ(r.status, qx480::EXIT_NO_ANSWER);
     EXPECT_EQ(r.err, port + " echoes requests back: a loopback plug or a local echo is in the way\n");
 }
 
 TEST_F(ToolVerify, SaysSoWhenNothingSentCanBeReadBack) {
     const Result r = Run({"--verify", "output", "on", "trigger", "external"});
-    EXPECT_EQ(r.status, qx480::tool::EXIT_OK) << r.err;
+    EXPECT_EQ(r.status, qx480::EXIT_OK) << r.err;
     EXPECT_EQ(tooltest::Lines(r.out).back(),
               "verify: nothing to read back (the device reports delays, widths and the rate only)");
     EXPECT_EQ(sim.RequestCount(), 2u);
@@ -144,7 +144,7 @@ TEST_F(ToolVerify, NamesEachFieldTheDeviceReportsOtherwiseAndGivesStatusSix) {
     changed.block.triggerTicks = 25000;
     sim.SetState(changed);
     EXPECT_FALSE(session.Verify());
-    EXPECT_EQ(session.ExitStatus(), qx480::tool::EXIT_MISMATCH);
+    EXPECT_EQ(session.ExitStatus(), qx480::EXIT_MISMATCH);
     EXPECT_EQ(tooltest::Lines(err.str()),
               (std::vector<std::string>{
                   "channel 2 delay: sent 1.5 us, device reports 1 us",
@@ -156,7 +156,7 @@ using ToolRetries = tooltest::ToolOnSimulator;
 TEST_F(ToolRetries, AStepWithoutAnAnswerIsTriedAgain) {
     SetFaults([](qx480::sim::Faults& f) { f.dropEvery = 2; });
     const Result r = Run({"--json", "--retries", "1", "temp", "delay", "1", "10ns"});
-    EXPECT_EQ(r.status, qx480::tool::EXIT_OK) << r.err;
+    EXPECT_EQ(r.status, qx480::EXIT_OK) << r.err;
     EXPECT_EQ(r.err, "trying again (1 of 1) after: no answer from " + port +
                          " within 1000 ms to the delay 10 ns for channel 1: is the device on, on this port, at this "
                          "baud rate?\n");
@@ -171,7 +171,7 @@ TEST_F(ToolRetries, AStepWithoutAnAnswerIsTriedAgain) {
 TEST_F(ToolRetries, FireIsNeverTriedAgain) {
     SetFaults([](qx480::sim::Faults& f) { f.dropEvery = 2; });
     const Result r = Run({"--retries", "3", "temp", "fire"});
-    EXPECT_EQ(r.status, qx480::tool::EXIT_NO_ANSWER);
+    EXPECT_EQ(r.status, qx480::EXIT_NO_ANSWER);
     EXPECT_EQ(sim.RequestCount(), 2u);
     EXPECT_EQ(sim.State().softwareTriggers, 0u);
     EXPECT_EQ(tooltest::Lines(r.err).size(), 1u) << r.err;
@@ -179,7 +179,7 @@ TEST_F(ToolRetries, FireIsNeverTriedAgain) {
 
 TEST_F(ToolRetries, ARefusalIsNeverTriedAgain) {
     const Result r = Run({"--retries", "3", "delay", "1", "20s"});
-    EXPECT_EQ(r.status, qx480::tool::EXIT_REFUSED);
+    EXPECT_EQ(r.status, qx480::EXIT_REFUSED);
     EXPECT_EQ(sim.RequestCount(), 1u);
 }
 

@@ -66,7 +66,7 @@ TEST_F(ToolJson, TimesKeepEveryDigitAsStringsBesideTheirCounts) {
 
 TEST_F(ToolJson, AFailureIsOneRecordWithItsKindAndThePlainLineGoesToStandardError) {
     const Result refused = Run({"--json", "delay", "1", "10ns", "delay", "3", "20s", "temp"});
-    EXPECT_EQ(refused.status, qx480::tool::EXIT_REFUSED);
+    EXPECT_EQ(refused.status, qx480::EXIT_REFUSED);
     const std::vector<json> records = tooltest::Records(refused.out);
     ASSERT_EQ(records.size(), 2u);
     const std::string line = "the device on " + port + " refused the delay 20 s for channel 3";
@@ -74,13 +74,13 @@ TEST_F(ToolJson, AFailureIsOneRecordWithItsKindAndThePlainLineGoesToStandardErro
     EXPECT_EQ(refused.err, line + "\n");
 
     SetFaults([](qx480::sim::Faults& f) { f.corruptEvery = 1; });
-    const std::vector<json> corrupt = RunJson({"status"}, qx480::tool::EXIT_NO_ANSWER);
+    const std::vector<json> corrupt = RunJson({"status"}, qx480::EXIT_NO_ANSWER);
     ASSERT_EQ(corrupt.size(), 1u);
     EXPECT_EQ(corrupt[0]["step"], "status");
     EXPECT_EQ(corrupt[0]["error"], "corrupt_answer");
 
     SetFaults([](qx480::sim::Faults& f) { f.echo = qx480::sim::Echo::Loopback; });
-    const std::vector<json> echo = RunJson({"temp"}, qx480::tool::EXIT_NO_ANSWER);
+    const std::vector<json> echo = RunJson({"temp"}, qx480::EXIT_NO_ANSWER);
     ASSERT_EQ(echo.size(), 1u);
     EXPECT_EQ(echo[0]["error"], "echo");
 }

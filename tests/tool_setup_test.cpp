@@ -138,7 +138,7 @@ TEST_F(ToolSetup, DiffNamesEachDifferenceAndGivesStatusSix) {
     s.block.channels[1].delay = 100000;
     sim.SetState(s);
     const Result r = Run({"--json", "diff", file});
-    EXPECT_EQ(r.status, qx480::tool::EXIT_MISMATCH);
+    EXPECT_EQ(r.status, qx480::EXIT_MISMATCH);
     EXPECT_EQ(tooltest::Lines(r.err),
               (std::vector<std::string>{
                   "channel 2 delay: " + file + " has 1.5 us, device reports 1 us",
@@ -209,20 +209,20 @@ TEST_F(ToolSetup, EachFaultOfAFileIsOneLineAndNothingIsSent) {
     for (const auto& c : cases) {
         const std::string file = folder.Write("setup.json", c.first);
         const Result r = Run({"delay", "1", "10ns", "apply", file, "fire"});
-        EXPECT_EQ(r.status, qx480::tool::EXIT_USAGE) << c.first;
+        EXPECT_EQ(r.status, qx480::EXIT_USAGE) << c.first;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, file + ": " + c.second + "\n");
         const Result diff = Run({"diff", file});
-        EXPECT_EQ(diff.status, qx480::tool::EXIT_USAGE) << c.first;
+        EXPECT_EQ(diff.status, qx480::EXIT_USAGE) << c.first;
         EXPECT_EQ(diff.err, r.err);
     }
     const std::string broken = folder.Write("broken.json", "{\"qx480_setup\": 1,");
     const Result notJson = Run({"apply", broken});
-    EXPECT_EQ(notJson.status, qx480::tool::EXIT_USAGE);
+    EXPECT_EQ(notJson.status, qx480::EXIT_USAGE);
     EXPECT_EQ(notJson.err.rfind(broken + ": not JSON: parse error at line 1, column 19: ", 0), 0u) << notJson.err;
     EXPECT_EQ(tooltest::Lines(notJson.err).size(), 1u);
     const Result missing = Run({"apply", folder.File("missing.json")});
-    EXPECT_EQ(missing.status, qx480::tool::EXIT_USAGE);
+    EXPECT_EQ(missing.status, qx480::EXIT_USAGE);
     EXPECT_EQ(missing.err, folder.File("missing.json") + ": no such file\n");
     EXPECT_EQ(sim.BytesReceived(), 0u);
 }
@@ -244,13 +244,13 @@ TEST_F(ToolSetup, AnInterruptedSaveLeavesTheOldFileWhole) {
 
 TEST_F(ToolSetup, ASaveThatCannotFinishKeepsTheOldFileAndLeavesNothingBehind) {
     const Result noFolder = Run({"save", folder.File("no-such-folder/setup.json")});
-    EXPECT_EQ(noFolder.status, qx480::tool::EXIT_LOCAL);
+    EXPECT_EQ(noFolder.status, qx480::EXIT_LOCAL);
     EXPECT_EQ(noFolder.err,
               "cannot write " + folder.File("no-such-folder/setup.json") + ": No such file or directory\n");
 
     const std::string file = folder.Write("setup.json", "kept\n");
     SetFaults([](qx480::sim::Faults& f) { f.corruptEvery = 1; });
-    EXPECT_EQ(Run({"save", file}).status, qx480::tool::EXIT_NO_ANSWER);
+    EXPECT_EQ(Run({"save", file}).status, qx480::EXIT_NO_ANSWER);
     EXPECT_EQ(tooltest::ReadFile(file), "kept\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.Path()), std::filesystem::directory_iterator()),
               1);

@@ -130,7 +130,7 @@ TEST(RunQx480, UsageErrorsExitTwoWithOneLineAndNothingElse) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {}, {"delay", "1", "5ps"}, {"status", "delay", "9", "1ns"}, {"help", "jump"}, {"--bogus"}}) {
         const Result r = RunTool(args);
-        EXPECT_EQ(r.status, qx480::tool::EXIT_USAGE);
+        EXPECT_EQ(r.status, qx480::EXIT_USAGE);
         EXPECT_EQ(r.out, "");
         ASSERT_FALSE(r.err.empty());
         EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;

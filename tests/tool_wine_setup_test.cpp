@@ -31,10 +31,10 @@ protected:
 };
 
 TEST_F(ToolSetupOnWindows, SaveReplacesTheFileWholeAndApplyAndDiffReadIt) {
-    ASSERT_EQ(Run({"delay", "5", "1.5us", "width", "5", "250ns", "rate", "3MHz"}).status, qx480::tool::EXIT_OK);
+    ASSERT_EQ(Run({"delay", "5", "1.5us", "width", "5", "250ns", "rate", "3MHz"}).status, qx480::EXIT_OK);
     const std::string file = folder.Write("setup.json", "the setup saved before\n");
     const Result saved = Run({"save", file});
-    ASSERT_EQ(saved.status, qx480::tool::EXIT_OK) << saved.err;
+    ASSERT_EQ(saved.status, qx480::EXIT_OK) << saved.err;
     const tooltest::json written = tooltest::json::parse(tooltest::ReadFile(file));
     EXPECT_EQ(written["channels"]["5"]["delay"], "1.5us");
     EXPECT_EQ(written["trigger"]["rate"], "3.01204819MHz");
@@ -42,23 +42,23 @@ TEST_F(ToolSetupOnWindows, SaveReplacesTheFileWholeAndApplyAndDiffReadIt) {
               1)
         << "no temporary file is left beside it";
 
-    ASSERT_EQ(Run({"delay", "5", "0ns"}).status, qx480::tool::EXIT_OK);
+    ASSERT_EQ(Run({"delay", "5", "0ns"}).status, qx480::EXIT_OK);
     const Result differs = Run({"diff", file});
-    EXPECT_EQ(differs.status, qx480::tool::EXIT_MISMATCH);
+    EXPECT_EQ(differs.status, qx480::EXIT_MISMATCH);
     EXPECT_EQ(differs.err, "channel 5 delay: " + file + " has 1.5 us, device reports 0 ns\n");
     const Result applied = Run({"--verify", "apply", file});
-    EXPECT_EQ(applied.status, qx480::tool::EXIT_OK) << applied.err;
-    EXPECT_EQ(Run({"diff", file}).status, qx480::tool::EXIT_OK);
+    EXPECT_EQ(applied.status, qx480::EXIT_OK) << applied.err;
+    EXPECT_EQ(Run({"diff", file}).status, qx480::EXIT_OK);
 }
 
 TEST_F(ToolSetupOnWindows, EachOutcomeHasItsExitStatus) {
-    EXPECT_EQ(Run({"temp"}).status, qx480::tool::EXIT_OK);
-    EXPECT_EQ(Run({"delay", "1", "5ps"}).status, qx480::tool::EXIT_USAGE);
-    EXPECT_EQ(RunTool({"--port", "COM200", "temp"}).status, qx480::tool::EXIT_OPEN);
-    EXPECT_EQ(Run({"width", "1", "20s"}).status, qx480::tool::EXIT_REFUSED);
+    EXPECT_EQ(Run({"temp"}).status, qx480::EXIT_OK);
+    EXPECT_EQ(Run({"delay", "1", "5ps"}).status, qx480::EXIT_USAGE);
+    EXPECT_EQ(RunTool({"--port", "COM200", "temp"}).status, qx480::EXIT_OPEN);
+    EXPECT_EQ(Run({"width", "1", "20s"}).status, qx480::EXIT_REFUSED);
     const std::string file = folder.Write("bad.json", R"({"qx480_setup": 1, "channels": {"9": {}}})");
     const Result bad = Run({"apply", file});
-    EXPECT_EQ(bad.status, qx480::tool::EXIT_USAGE);
+    EXPECT_EQ(bad.status, qx480::EXIT_USAGE);
     EXPECT_EQ(bad.err, file + ": channels.9: channel outside 1 to 8\n");
 }
 
@@ -66,7 +66,7 @@ TEST_F(ToolSetupOnWindows, EachOutcomeHasItsExitStatus) {
 TEST_F(ToolSetupOnWindows, PortsListTheComPortsOneRecordEach) {
     const Result text = RunTool({"ports"});
     const Result r = RunTool({"--json", "ports"});
-    ASSERT_EQ(r.status, qx480::tool::EXIT_OK) << r.err;
+    ASSERT_EQ(r.status, qx480::EXIT_OK) << r.err;
     const std::vector<tooltest::json> records = tooltest::Records(r.out);
     const std::vector<std::string> lines = tooltest::Lines(text.out);
     ASSERT_EQ(records.size(), records.empty() ? 0u : lines.size()) << text.out;

@@ -50,7 +50,7 @@ protected:
 TEST_F(ToolOnWindows, ASessionSetsAndReadsBackThroughTheComPort) {
     const Result r = RunTool({"--port", port, "delay", "3", "0.01ns", "width", "3", "1us", "channel", "3", "on",
                               "output", "on", "trigger", "software", "rate", "2.5MHz", "fire", "status"});
-    ASSERT_EQ(r.status, qx480::tool::EXIT_OK) << r.err;
+    ASSERT_EQ(r.status, qx480::EXIT_OK) << r.err;
     const std::vector<std::string> lines = Lines(r.out);
     ASSERT_EQ(lines.size(), 20u) << r.out;
     EXPECT_EQ(lines[0], "channel 3 delay 10 ps");
@@ -59,7 +59,7 @@ TEST_F(ToolOnWindows, ASessionSetsAndReadsBackThroughTheComPort) {
     EXPECT_EQ(Columns(lines[14]), (std::vector<std::string>{"3", "10 ps", "1 us", "0 ns", "0 ns"}));
 
     const Result json = RunTool({"--port", port, "--json", "temp"});
-    ASSERT_EQ(json.status, qx480::tool::EXIT_OK) << json.err;
+    ASSERT_EQ(json.status, qx480::EXIT_OK) << json.err;
     const nlohmann::json v = nlohmann::json::parse(json.out, nullptr, false);
     ASSERT_TRUE(v.is_object()) << json.out;
     EXPECT_EQ(v.at("step"), "temp");
@@ -68,15 +68,15 @@ TEST_F(ToolOnWindows, ASessionSetsAndReadsBackThroughTheComPort) {
 
 TEST_F(ToolOnWindows, RefusalsMissingPortsAndSimulateAreOneLineEach) {
     const Result refused = RunTool({"--port", port, "delay", "1", "20s"});
-    EXPECT_EQ(refused.status, qx480::tool::EXIT_REFUSED);
+    EXPECT_EQ(refused.status, qx480::EXIT_REFUSED);
     EXPECT_EQ(refused.err, "the device on " + port + " refused the delay 20 s for channel 1\n");
 
     const Result missing = RunTool({"--port", "COM200", "temp"});
-    EXPECT_EQ(missing.status, qx480::tool::EXIT_OPEN);
+    EXPECT_EQ(missing.status, qx480::EXIT_OPEN);
     EXPECT_EQ(missing.err, "no such port COM200\n");
 
     const Result simulate = RunTool({"--simulate", "temp"});
-    EXPECT_EQ(simulate.status, qx480::tool::EXIT_USAGE);
+    EXPECT_EQ(simulate.status, qx480::EXIT_USAGE);
     EXPECT_EQ(Lines(simulate.err).size(), 1u);
     EXPECT_NE(simulate.err.find("name a real port with --port"), std::string::npos) << simulate.err;
 }

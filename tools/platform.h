@@ -21,9 +21,6 @@ std::string SystemPortName(const std::string& port);
 // "\\.\COMn" for "COMn" (any case, n from 1 to 256 without leading zeros), else `port` itself.
 std::string WindowsDevicePath(const std::string& port);
 
-// What follows "no permission to open PORT": how this system grants access.
-std::string PermissionHint();
-
 // The program's arguments (without its name) in UTF-8.
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 

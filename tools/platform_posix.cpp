@@ -182,8 +182,6 @@ std::string ExamplePortName() { return "/dev/ttyUSB0"; }
 
 std::string SystemPortName(const std::string& port) { return port; }
 
-std::string PermissionHint() { return " (is your user in the dialout group?)"; }
-
 std::vector<std::string> ProgramArguments(int argc, char** argv) { return {argv + 1, argv + argc}; }
 
 void PrepareConsole() {}

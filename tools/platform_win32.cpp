@@ -165,8 +165,6 @@ std::string ExamplePortName() { return "COM3"; }
 
 std::string SystemPortName(const std::string& port) { return WindowsDevicePath(port); }
 
-std::string PermissionHint() { return ""; }
-
 void PrepareConsole() { SetConsoleOutputCP(CP_UTF8); }
 
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error) {

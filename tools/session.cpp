@@ -13,12 +13,6 @@ namespace {
 
 const char* OnOff(bool on) { return on ? "on" : "off"; }
 
-// A failure that another try may mend: the answer was lost or spoilt on the way.
-bool WorthAnotherTry(QX480Status status) {
-    return status == QX480Status::NoAnswer || status == QX480Status::CorruptAnswer ||
-           status == QX480Status::WriteIncomplete;
-}
-
 std::string Joined(const std::vector<std::string>& lines, const char* between) {
     std::string text;
     for (const std::string& line : lines) text += (text.empty() ? "" : between) + line;
@@ -200,7 +194,7 @@ bool Session::Exchange(const std::string& what, bool repeatable, StepReport& rep
         QX480Outcome outcome;
         call(outcome);
         if (outcome.ok()) return true;
-        if (!repeatable || tries == m_retries || !WorthAnotherTry(outcome.status)) {
+        if (!repeatable || tries == m_retries || !QX480StatusRowOf(outcome.status).retryMayHelp) {
             report.failure = DeviceFailure(outcome, m_port, what);
             return false;
         }

@@ -86,7 +86,9 @@ _UNIT_CALLS: dict[str, list[type]] = {
     "qx480_seconds_to_counts": [ctypes.c_double, ctypes.POINTER(ctypes.c_uint64), _TEXT, _I32],
     "qx480_format_time": [ctypes.c_uint64, _TEXT, _I32],
     "qx480_describe_period": [ctypes.c_uint32, ctypes.POINTER(ctypes.c_double), _TEXT, _I32],
+    "qx480_failure_line": [_I32, _TEXT, _TEXT, _I32, _TEXT, _I32],
 }
+_LINE_SIZE = 1024
 
 
 def library_path() -> Path:
@@ -136,6 +138,14 @@ def status_text(status: int) -> str:
     """The C library's sentence on a status."""
     text: bytes = library().qx480_status_text(status)
     return text.decode("utf-8")
+
+
+def failure_line(status: int, port: str, what: str | None, baud: int = 0) -> str:
+    """The library's one line on why `what` (None: opening the port at `baud`) failed with `status` on `port`."""
+    out = ctypes.create_string_buffer(_LINE_SIZE)
+    encoded_what = None if what is None else what.encode("utf-8", "surrogatepass")
+    library().qx480_failure_line(status, port.encode("utf-8", "surrogatepass"), encoded_what, baud, out, _LINE_SIZE)
+    return out.value.decode("utf-8", "surrogatepass")
 
 
 def version() -> str:

@@ -104,31 +104,6 @@ class _TimeSetting:
 _DELAY = _TimeSetting("delay", "qx480_set_delay_counts")
 _WIDTH = _TimeSetting("width", "qx480_set_width_counts")
 
-# Why a step failed, with {port}, {what} and {ms} filled in: the qx480 tool's lines.
-_FAILURE_LINES: dict[int, str] = {
-    Status.NO_ANSWER: (
-        "no answer from {port} within {ms} ms to {what}: is the device on, on this port, at this baud rate?"
-    ),
-    Status.BAD_ANSWER: "a corrupted answer from {port} to {what}: check the baud rate and the cable",
-    Status.PORT: "{port} failed during {what}: was it unplugged?",
-    Status.ECHO: "{port} echoes requests back: a loopback plug or a local echo is in the way",
-    Status.REFUSED: "the device on {port} refused {what}",
-    Status.SHORT_ANSWER: "the answer from {port} to {what} is too short to hold what was asked for",
-    Status.WRITE: "{what} could not be written to {port} within {ms} ms",
-    Status.NOT_OPEN: "{port} is not open for {what}",
-    Status.ARGUMENT: "the library refused the arguments of {what}",
-}
-_PERMISSION_HINT = " (is your user in the dialout group?)" if sys.platform.startswith("linux") else ""
-# Why a port did not open, with {port} and {baud} filled in.
-_OPEN_FAILURE_LINES: dict[int, str] = {
-    Status.NO_PORT: "no such port {port}",
-    Status.PORT_BUSY: "{port} is in use by another program",
-    Status.PERMISSION: "no permission to open {port}" + _PERMISSION_HINT,
-    Status.NOT_SERIAL: "{port} is not a serial port",
-    Status.SETTINGS: "cannot set up {port} at {baud} baud, 8 data bits, no parity, 1 stop bit",
-}
-
-
 def windows_device_path(port: str) -> str:
     """The name Windows opens for `port`: COM1 to COM256 get the \\\\.\\ prefix, anything else stays."""
     number = port[3:]
@@ -449,7 +424,7 @@ class Device:
             raise RuntimeError(f"the trace callback of {self._port} cannot use its own Device")
 
     def _not_open(self, what: str) -> NotOpenError:
-        return NotOpenError(_FAILURE_LINES[Status.NOT_OPEN].format(port=self._port, what=what), Status.NOT_OPEN)
+        return NotOpenError(_library.failure_line(Status.NOT_OPEN, self._port, what), Status.NOT_OPEN)
 
     def _call(self, what: str, call: Callable[[ctypes.CDLL, ctypes.c_void_p], Any]) -> None:
         """Runs one C call on the handle; raises the matching Error, naming `what`, when it fails."""
@@ -479,9 +454,7 @@ class Device:
         self._call(what, lambda lib, h: getattr(lib, setting.in_counts)(h, channel, counts))
 
     def _failure(self, status: int, what: str) -> Error:
-        line = _FAILURE_LINES.get(status, "{what} on {port}: " + _library.status_text(status))
-        return error_for(status, line.format(port=self._port, what=what, ms=TIMEOUT_MS))
+        return error_for(status, _library.failure_line(status, self._port, what))
 
     def _open_failure(self, status: int) -> Error:
-        line = _OPEN_FAILURE_LINES.get(status, "cannot open {port}: " + _library.status_text(status))
-        return error_for(status, line.format(port=self._port, baud=self._baud))
+        return error_for(status, _library.failure_line(status, self._port, None, self._baud))

@@ -1,12 +1,18 @@
-"""The exceptions of the package: one class per status of the C library, all under `Error`."""
+"""The exceptions of the package: one class per status of the C library, all under `Error`.
+
+The names, sentences and failure lines of the statuses are the library's; what is
+Python's own here is the exception class of each.
+"""
 
 from __future__ import annotations
 
 import enum
 
+from . import _library
+
 
 class Status(enum.IntEnum):
-    """The C library's status codes (QX480_OK, QX480_ERR_...); they never change."""
+    """The C library's status codes (QX480_OK, QX480_ERR_...), as its header defines them; they never change."""
 
     OK = 0
     ARGUMENT = -1
@@ -35,14 +41,6 @@ def _known(status: int) -> Status | int:
         return status
 
 
-def status_name(status: int) -> str:
-    """The C name of a status code, as qx480_status_name gives it: "QX480_ERR_REFUSED"."""
-    known = _known(status)
-    if not isinstance(known, Status):
-        return "QX480_UNKNOWN_STATUS"
-    return "QX480_OK" if known is Status.OK else "QX480_ERR_" + known.name
-
-
 class Error(Exception):
     """A failure of the device, its port or the library.
 
@@ -54,7 +52,7 @@ class Error(Exception):
     def __init__(self, message: str, status: int) -> None:
         super().__init__(message)
         self.status: Status | int = _known(status)
-        self.status_name: str = status_name(status)
+        self.status_name: str = _library.status_name(status)
 
 
 class ArgumentError(Error, ValueError):

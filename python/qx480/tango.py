@@ -79,10 +79,7 @@ class _Server(Device):
     def _connect(self) -> Generator | None:
         try:
             self._generator = Generator(self.Port, baud=self.BaudRate)
-        except RefusedError as refused:
-            self._answering()  # it said no, so it answers
-            _refuse(refused.status_name, str(refused), origin)
-        except Error as error:
+        except Error as error:  # opening sends nothing, so no refusal can come of it
             self._fault(error)
             return None
         self._answering()

@@ -1,9 +1,9 @@
-// The exit statuses of qx480, one per kind of outcome, so that a script can
-// tell a missing port from a silent or a refusing device.
+// The exit statuses of the qx480 tool, one per kind of outcome, so that a
+// script can tell a missing port from a silent or a refusing device. They sit
+// beside the status table, which gives each outcome of a call its exit status.
 #pragma once
 
 namespace qx480 {
-namespace tool {
 
 constexpr int EXIT_OK = 0;
 // Standard output, the file of save or the port list could not be written or read.
@@ -19,5 +19,4 @@ constexpr int EXIT_REFUSED = 5;
 // A read-back differs from what was set or from the setup file.
 constexpr int EXIT_MISMATCH = 6;
 
-}  // namespace tool
 }  // namespace qx480
