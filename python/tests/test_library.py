@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import ctypes
 import importlib.metadata
 import os
 import shutil
@@ -12,6 +13,7 @@ from pathlib import Path
 import pytest
 
 import qx480
+from qx480 import _library
 from qx480.device import windows_device_path
 
 PACKAGE = Path(qx480.__file__).resolve().parent
@@ -85,3 +87,23 @@ def test_a_port_name_with_a_nul_is_refused(tmp_path: Path) -> None:
 def test_a_baud_rate_outside_the_c_interface_is_refused(tmp_path: Path, baud: object, kind: type) -> None:
     with pytest.raises(kind, match="baud"):
         qx480.Device(str(tmp_path / "never-opened"), baud=baud)  # type: ignore[arg-type]
+
+
+def test_the_timing_structures_match_the_c_header() -> None:
+    program = os.environ.get("QX480_TIMING_LAYOUT")
+    if not program:
+        pytest.fail("set QX480_TIMING_LAYOUT to the timing_layout program (build/native/bin/timing_layout)")
+    mirrors = {"qx480_timing": _library.TimingStruct, "qx480_channel_timing": _library.ChannelTimingStruct}
+    lines = subprocess.run([program], check=True, capture_output=True, text=True).stdout.splitlines()
+    header_fields: dict[str, list[str]] = {name: [] for name in mirrors}
+    for line in lines:
+        struct, field, *where = line.split()
+        mirror = mirrors[struct]
+        if field == "sizeof":
+            assert ctypes.sizeof(mirror) == int(where[0]), struct
+            continue
+        header_fields[struct].append(field)
+        described = getattr(mirror, field)
+        assert (described.offset, described.size) == (int(where[0]), int(where[1])), f"{struct}.{field}"
+    for struct, mirror in mirrors.items():
+        assert [name for name, _ in mirror._fields_] == header_fields[struct], struct
