@@ -3,10 +3,13 @@
 #include <cmath>
 #include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <string>
+#include <type_traits>
+#include <variant>
 
 #include "qx480.h"
 #include "qx480ddg.h"
@@ -65,30 +68,50 @@ std::int32_t SetTime(qx480_device* dev, std::int32_t channel, double seconds, Co
     return SetCounts(dev, channel, counts, set);
 }
 
-qx480_channel_timing ChannelTiming(const qx480::timing::ChannelCounts& c) {
-    return {c.delay,
-            c.width,
-            c.time140,
-            c.time204,
-            CountsToSeconds(c.delay),
-            CountsToSeconds(c.width),
-            CountsToSeconds(c.time140),
-            CountsToSeconds(c.time204)};
-}
+// Where each field of the timing block goes in the C structs, in the order
+// of DEVICE_FIELDS and CHANNEL_FIELDS.
+struct CDeviceField {
+    const char* name;
+    std::variant<std::uint32_t qx480_timing::*, float qx480_timing::*> member;
+};
+constexpr CDeviceField C_DEVICE_FIELDS[] = {
+    {"word128", &qx480_timing::word128}, {"byte130", &qx480_timing::byte130},
+    {"byte131", &qx480_timing::byte131}, {"triggerTicks", &qx480_timing::trigger_ticks},
+    {"byte136", &qx480_timing::byte136}, {"byte137", &qx480_timing::byte137},
+    {"word138", &qx480_timing::word138}, {"float276", &qx480_timing::float276},
+};
+static_assert(qx480::timing::SameNames(C_DEVICE_FIELDS, qx480::timing::DEVICE_FIELDS), "one C member per field");
+
+struct CChannelField {
+    const char* name;
+    std::uint64_t qx480_channel_timing::*counts;
+    double qx480_channel_timing::*seconds;
+};
+constexpr CChannelField C_CHANNEL_FIELDS[] = {
+    {"delay", &qx480_channel_timing::delay_counts, &qx480_channel_timing::delay_s},
+    {"width", &qx480_channel_timing::width_counts, &qx480_channel_timing::width_s},
+    {"time140", &qx480_channel_timing::time140_counts, &qx480_channel_timing::time140_s},
+    {"time204", &qx480_channel_timing::time204_counts, &qx480_channel_timing::time204_s},
+};
+static_assert(qx480::timing::SameNames(C_CHANNEL_FIELDS, qx480::timing::CHANNEL_FIELDS), "two C members per field");
 
 qx480_timing Timing(const qx480::timing::Block& block) {
+    using qx480::timing::CHANNEL_FIELDS;
+    using qx480::timing::DEVICE_FIELDS;
     qx480_timing t{};
     t.size = sizeof t;
-    t.trigger_ticks = block.triggerTicks;
     t.trigger_hz = qx480::units::WireToFrequency(block.triggerTicks);
-    t.word128 = block.word128;
-    t.byte130 = block.byte130;
-    t.byte131 = block.byte131;
-    t.byte136 = block.byte136;
-    t.byte137 = block.byte137;
-    t.word138 = block.word138;
-    t.float276 = block.float276;
-    for (std::size_t i = 0; i < block.channels.size(); ++i) t.channels[i] = ChannelTiming(block.channels[i]);
+    for (std::size_t i = 0; i < std::size(DEVICE_FIELDS); ++i) {
+        std::visit([&](auto to, auto from) { t.*to = static_cast<std::decay_t<decltype(t.*to)>>(block.*from); },
+                   C_DEVICE_FIELDS[i].member, DEVICE_FIELDS[i].member);
+    }
+    for (std::size_t ch = 0; ch < block.channels.size(); ++ch) {
+        for (std::size_t i = 0; i < std::size(CHANNEL_FIELDS); ++i) {
+            const std::uint64_t counts = block.channels[ch].*CHANNEL_FIELDS[i].member;
+            t.channels[ch].*C_CHANNEL_FIELDS[i].counts = counts;
+            t.channels[ch].*C_CHANNEL_FIELDS[i].seconds = CountsToSeconds(counts);
+        }
+    }
     return t;
 }
 

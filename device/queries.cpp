@@ -1,4 +1,8 @@
 // The two queries: the temperature and the timing block.
+#include <cstddef>
+#include <iterator>
+#include <variant>
+
 #include "outcome_detail.h"
 #include "qx480ddg.h"
 
@@ -10,6 +14,42 @@ namespace {
 // A query's request carries option 0 and no parameters, and no device answers
 // one that way: such an answer is the request itself, coming back.
 bool IsOwnRequest(const QX480Frame& response) { return response.opt == qx480::option::NONE && response.pa.empty(); }
+
+// Where each field of the timing block goes in QX480TimingConfig, in the
+// order of DEVICE_FIELDS and CHANNEL_FIELDS. The trigger period is held as
+// its rate, so it has no member of its own.
+struct RecordDeviceField {
+    const char* name;
+    std::variant<std::nullptr_t, std::uint32_t QX480TimingConfig::*, float QX480TimingConfig::*> member;
+};
+constexpr RecordDeviceField RECORD_DEVICE_FIELDS[] = {
+    {"word128", &QX480TimingConfig::word128}, {"byte130", &QX480TimingConfig::byte130},
+    {"byte131", &QX480TimingConfig::byte131}, {"triggerTicks", nullptr},
+    {"byte136", &QX480TimingConfig::byte136}, {"byte137", &QX480TimingConfig::byte137},
+    {"word138", &QX480TimingConfig::word138}, {"float276", &QX480TimingConfig::float276},
+};
+static_assert(qx480::timing::SameNames(RECORD_DEVICE_FIELDS, qx480::timing::DEVICE_FIELDS), "one entry per field");
+
+// Each channel field in whole nanoseconds.
+struct RecordChannelField {
+    const char* name;
+    std::int64_t QX480TimingConfig::*ns;
+};
+constexpr RecordChannelField RECORD_CHANNEL_FIELDS[] = {
+    {"delay", &QX480TimingConfig::delayNs},
+    {"width", &QX480TimingConfig::widthNs},
+    {"time140", &QX480TimingConfig::time140Ns},
+    {"time204", &QX480TimingConfig::time204Ns},
+};
+static_assert(qx480::timing::SameNames(RECORD_CHANNEL_FIELDS, qx480::timing::CHANNEL_FIELDS), "one entry per field");
+
+// Copies a block field into its record member; a field with no member is skipped.
+template <class From>
+void Store(QX480TimingConfig&, std::nullptr_t, const From&) {}
+template <class To, class From>
+void Store(QX480TimingConfig& c, To QX480TimingConfig::*to, const From& from) {
+    c.*to = static_cast<To>(from);
+}
 
 }  // namespace
 
@@ -44,22 +84,19 @@ bool QX480DDG::ReadTimingConfig(int channel, QX480TimingConfig* config, QX480Out
     }
     qx480::timing::Block block;
     if (!ReadTimingBlock(&block, outcome)) return false;
-    using qx480::units::WireToTime;
+    using qx480::timing::CHANNEL_FIELDS;
+    using qx480::timing::DEVICE_FIELDS;
     const qx480::timing::ChannelCounts& counts = block.channels[qx480::ChannelIndex(channel)];
-    QX480TimingConfig c;
+    QX480TimingConfig c{};
     c.channel = channel;
-    c.delayNs = WireToTime(counts.delay);
-    c.widthNs = WireToTime(counts.width);
-    c.byte131 = block.byte131;
     c.triggerFreqHz = qx480::units::WireToFrequency(block.triggerTicks);
-    c.byte130 = block.byte130;
-    c.word128 = block.word128;
-    c.word138 = block.word138;
-    c.byte136 = block.byte136;
-    c.byte137 = block.byte137;
-    c.time140Ns = WireToTime(counts.time140);
-    c.time204Ns = WireToTime(counts.time204);
-    c.float276 = block.float276;
+    for (std::size_t i = 0; i < std::size(DEVICE_FIELDS); ++i) {
+        std::visit([&](auto to, auto from) { Store(c, to, block.*from); }, RECORD_DEVICE_FIELDS[i].member,
+                   DEVICE_FIELDS[i].member);
+    }
+    for (std::size_t i = 0; i < std::size(CHANNEL_FIELDS); ++i) {
+        c.*RECORD_CHANNEL_FIELDS[i].ns = qx480::units::WireToTime(counts.*CHANNEL_FIELDS[i].member);
+    }
     *config = c;
     return true;
 }

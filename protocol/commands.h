@@ -195,6 +195,22 @@ inline constexpr ChannelField CHANNEL_FIELDS[] = {
     {"time204", TIME204, &ChannelCounts::time204, false},
 };
 
+// True when `fields` names the fields of `table` (DEVICE_FIELDS or
+// CHANNEL_FIELDS) in the same order: for the tables that say where each field
+// goes in another structure, filled in a loop over both.
+template <class Field, std::size_t N, class TableField, std::size_t M>
+constexpr bool SameNames(const Field (&fields)[N], const TableField (&table)[M]) {
+    if (N != M) return false;
+    for (std::size_t i = 0; i < N; ++i) {
+        const char* a = fields[i].name;
+        const char* b = table[i].name;
+        for (; *a != '\0' && *a == *b; ++a, ++b) {
+        }
+        if (*a != *b) return false;
+    }
+    return true;
+}
+
 // Decodes the block at the start of a READ_TIMING response; bytes beyond it
 // are ignored. False (block untouched) unless the response is valid and its
 // PA holds at least BLOCK_SIZE bytes.
