@@ -104,6 +104,7 @@ class _TimeSetting:
 _DELAY = _TimeSetting("delay", "qx480_set_delay_counts")
 _WIDTH = _TimeSetting("width", "qx480_set_width_counts")
 
+
 def windows_device_path(port: str) -> str:
     """The name Windows opens for `port`: COM1 to COM256 get the \\\\.\\ prefix, anything else stays."""
     number = port[3:]
