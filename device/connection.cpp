@@ -20,22 +20,12 @@ struct MillisecondClock {
 // The device's line: 8 data bits, no parity, one stop bit, at the caller's rate.
 constexpr int DATA_BITS = 8;
 
-// Indexed by SerialOpenError.
-constexpr QX480Status OPEN_STATUS[] = {
-    QX480Status::Accepted,       QX480Status::BadArgument, QX480Status::PortNotFound, QX480Status::PortBusy,
-    QX480Status::PortPermission, QX480Status::NotSerial,   QX480Status::PortSettings, QX480Status::OpenFailed,
-};
-static_assert(sizeof OPEN_STATUS / sizeof OPEN_STATUS[0] == static_cast<std::size_t>(SerialOpenError::Other) + 1,
-              "one status per open error");
-
-QX480Status OpenStatus(SerialOpenError why) { return OPEN_STATUS[static_cast<std::size_t>(why)]; }
-
 // Opens the device's line on `port` (a wide or UTF-8 name) and records why it did not open.
 template <class Name>
 bool OpenLine(SerialPort& port, Name portName, int baudRate, QX480Outcome& outcome) {
     SerialOpenError why;
     port.Open(portName, baudRate, DATA_BITS, StopBits::One, Parity::None, why);
-    return Conclude(outcome, OpenStatus(why));
+    return Conclude(outcome, QX480StatusOfOpenError(why));
 }
 
 }  // namespace

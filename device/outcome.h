@@ -8,6 +8,7 @@
 #include <string>
 
 #include "qx480_export.h"
+#include "serial_port.h"
 
 enum class QX480Status : std::uint8_t {
     Accepted,         // the device answered this request and accepted it
@@ -44,14 +45,15 @@ struct QX480Outcome {
 // Everything said about one status, in every language the library speaks.
 struct QX480StatusRow {
     QX480Status status;
-    std::int32_t code;        // the C interface's status code (QX480_ERR_...); never changes or gets reused
-    const char* name;         // the C name of the code: "QX480_ERR_NO_ANSWER"
-    const char* text;         // a short lower-case description: "no answer"
-    const char* sentence;     // one English sentence, as qx480_status_text gives it
-    const char* kind;         // snake case, as the tool's --json records name it: "no_answer"
-    int exitStatus;           // the qx480 tool's exit status (exit_status.h)
-    bool retryMayHelp;        // the same request, sent again, may succeed
-    const char* failureLine;  // why a step failed: {port}, {what}, {ms} and {baud} are filled in
+    std::int32_t code;          // the C interface's status code (QX480_ERR_...); never changes or gets reused
+    const char* name;           // the C name of the code: "QX480_ERR_NO_ANSWER"
+    const char* text;           // a short lower-case description: "no answer"
+    const char* sentence;       // one English sentence, as qx480_status_text gives it
+    const char* kind;           // snake case, as the tool's --json records name it: "no_answer"
+    int exitStatus;             // the qx480 tool's exit status (exit_status.h)
+    bool retryMayHelp;          // the same request, sent again, may succeed
+    const char* failureLine;    // why a step failed: {port}, {what}, {ms} and {baud} are filled in
+    SerialOpenError openError;  // the port's open error that Open reports as this status; None for the rest
 };
 
 // The row of `status`; a value outside the enumeration gets Internal's.
@@ -60,6 +62,9 @@ QX480_EXPORT const QX480StatusRow& QX480StatusRowOf(QX480Status status);
 // The row whose C code is `code`, or null when no status has it. OpenFailed
 // reaches C as QX480_ERR_INTERNAL, so that code finds Internal's row.
 QX480_EXPORT const QX480StatusRow* QX480StatusRowOfCode(std::int32_t code);
+
+// The status Open reports for the port's open error `why`.
+QX480_EXPORT QX480Status QX480StatusOfOpenError(SerialOpenError why);
 
 // The one line that says why `what` (a step: "the delay 10 ns for channel 1";
 // "opening it" for Open at `baud`) ended with `status` on `port`: "no answer
