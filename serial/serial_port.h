@@ -11,12 +11,20 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <string>
 
 #include "qx480_export.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
+
+namespace qx480 {
+namespace detail {
+class NetworkLine;
+}  // namespace detail
+}  // namespace qx480
 
 enum class StopBits : int { One = 0, OnePointFive = 1, Two = 2 };
 enum class Parity : int { None = 0, Odd = 1, Even = 2, Mark = 3, Space = 4 };
@@ -31,6 +39,12 @@ enum class SerialOpenError : int {
     NotSerial,    // the device is not a serial port
     Settings,     // the driver refused or did not keep the line format or rate
     Other,        // anything else the system refused, such as running out of handles
+    // Network ports (socket://, rfc2217://):
+    UnknownHost,        // the host name is not known
+    ConnectionRefused,  // nothing listens on that port of the host
+    NoConnection,       // the host did not answer, or the network cannot reach it
+    ServerClosed,       // the server closed the connection: its port is in use, or its device failed
+    NoNegotiation,      // the server did not answer, or refused, the telnet negotiation
 };
 
 class QX480_EXPORT SerialPort {
@@ -49,7 +63,15 @@ public:
     SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens `portName` at `baudRate` with the given line format, closing the
-    // port first if it is open. True when the device is open and configured;
+    // port first if it is open. The name is a local device or one of these:
+    //   socket://HOST:PORT   raw TCP to a terminal server. The server owns the
+    //                        line: the rate and format are taken, not applied.
+    //   rfc2217://HOST:PORT  telnet with the COM-PORT-OPTION (RFC 2217): the
+    //                        rate and format are set, and Open fails with
+    //                        Settings when the server keeps another value.
+    // HOST is a name, an IPv4 address or a bracketed IPv6 address ("[::1]").
+    // A network Open (lookup, connect, negotiation) ends within 3000 ms.
+    // True when the device is open and configured;
     // on false the port is closed and nothing is held. Fails for: no such
     // device, a device held by another program (POSIX: flock and TIOCEXCL;
     // under Wine a second open is not refused), no permission, a device that
@@ -73,13 +95,20 @@ public:
     // Closes the port and releases its handle and events; safe to repeat.
     void Close();
     bool IsOpen() const;
+    // After a failed network Open, what the server said or did, in one line
+    // ("the server set 9600 baud for 115200 baud", "Port already in use");
+    // empty otherwise. Valid until the next Open or Close.
+    const char* OpenFailureDetail() const;
     // The device handle (Windows) or file descriptor (POSIX); INVALID_HANDLE_VALUE / -1 while closed.
+    // A network port gives its socket (Windows: the SOCKET as a HANDLE).
     NativeHandle GetHandle() const;
 
     // Reads up to `size` bytes into `buffer`. Returns the count read: 0 when
     // nothing came within the limit, which is not an error. -1 for a closed
-    // port, a null buffer, size <= 0, a failed transfer, or (POSIX) a far end
-    // that hung up; the port stays open. timeoutMs < 0 waits without limit,
+    // port, a null buffer, size <= 0, a failed transfer, or a far end that
+    // hung up (POSIX, and every network port: a closed or reset connection
+    // fails at once); the port stays open. A network port waits for the
+    // first byte up to the limit, as POSIX does. timeoutMs < 0 waits without limit,
     // 0 not at all. A transfer that outlives its limit is cancelled and
     // collected before the call returns: nothing touches `buffer` afterwards.
     int Read(void* buffer, int size, int timeoutMs);
@@ -89,7 +118,8 @@ public:
     int Write(const void* buffer, int size, int timeoutMs);
 
     // Throws away whatever waits on the receive side (Windows: PurgeComm with
-    // RXABORT and RXCLEAR). False on a closed port.
+    // RXABORT and RXCLEAR; rfc2217://: the server purges its buffer too, and
+    // what arrives before it confirms is dropped). False on a closed port.
     bool DiscardInput();
 
     // Sets the driver's write time-out (Windows; POSIX keeps no driver
@@ -105,7 +135,23 @@ public:
 #endif
 
 private:
+    // The local device (one source file per platform); the public calls above
+    // go to these or to m_network.
+    bool OpenLocal(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
+                   SerialOpenError& why);
+    bool OpenLocal(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
+                   SerialOpenError& why);
+    bool OpenNetwork(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
+                     SerialOpenError& why);
+    void CloseLocal();
+    bool IsOpenLocal() const;
+    NativeHandle GetHandleLocal() const;
+    int ReadLocal(void* buffer, int size, int timeoutMs);
+    int WriteLocal(const void* buffer, int size, int timeoutMs);
+    bool DiscardInputLocal();
+    bool SetTimeoutLocal(int unused, int writeTimeoutMs);
 #ifdef _WIN32
+    bool SetTimeoutsLocal(const COMMTIMEOUTS& timeouts);
     bool CreateOverlappedEvents();
     void DestroyOverlappedEvents();
     int Transfer(bool isRead, void* buffer, int size, int timeoutMs);
@@ -116,4 +162,6 @@ private:
 #else
     int m_fd;
 #endif
+    std::unique_ptr<qx480::detail::NetworkLine> m_network;  // set while a network port is open
+    std::string m_openFailureDetail;
 };

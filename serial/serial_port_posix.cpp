@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "network_line.h"
 #include "serial_port.h"
 #ifdef __linux__
 #include "custom_baud_linux.h"
@@ -271,8 +272,8 @@ SerialPort::SerialPort() : m_fd(-1) {}
 
 SerialPort::~SerialPort() { Close(); }
 
-bool SerialPort::Open(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
-                      SerialOpenError& why) {
+bool SerialPort::OpenLocal(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
+                           SerialOpenError& why) {
     Close();
     why = SerialOpenError::BadArgument;
     if (portName == nullptr) return false;
@@ -280,8 +281,8 @@ bool SerialPort::Open(const wchar_t* portName, int baudRate, int dataBits, StopB
     return path && Open(path->c_str(), baudRate, dataBits, stopBits, parity, why);
 }
 
-bool SerialPort::Open(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
-                      SerialOpenError& why) {
+bool SerialPort::OpenLocal(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
+                           SerialOpenError& why) {
     Close();
     why = SerialOpenError::BadArgument;
     const std::optional<tcflag_t> lineFlags = LineFlags(dataBits, stopBits, parity);
@@ -306,19 +307,19 @@ bool SerialPort::Open(const char* portName, int baudRate, int dataBits, StopBits
     return true;
 }
 
-void SerialPort::Close() {
+void SerialPort::CloseLocal() {
     if (m_fd == -1) return;
     Release(m_fd);
     m_fd = -1;
 }
 
-bool SerialPort::IsOpen() const { return m_fd != -1; }
+bool SerialPort::IsOpenLocal() const { return m_fd != -1; }
 
-SerialPort::NativeHandle SerialPort::GetHandle() const { return m_fd; }
+SerialPort::NativeHandle SerialPort::GetHandleLocal() const { return m_fd; }
 
 // With VMIN 0 a read() of 0 means "no data" as well as "hung up"; only
 // poll() tells them apart. Bytes that arrived before a hang-up come first.
-int SerialPort::Read(void* buffer, int size, int timeoutMs) {
+int SerialPort::ReadLocal(void* buffer, int size, int timeoutMs) {
     if (!IsOpen() || buffer == nullptr || size <= 0) return -1;
     const Deadline deadline(timeoutMs);
     for (;;) {
@@ -331,7 +332,7 @@ int SerialPort::Read(void* buffer, int size, int timeoutMs) {
     }
 }
 
-int SerialPort::Write(const void* buffer, int size, int timeoutMs) {
+int SerialPort::WriteLocal(const void* buffer, int size, int timeoutMs) {
     if (!IsOpen() || buffer == nullptr || size <= 0) return -1;
     const Deadline deadline(timeoutMs);
     const auto* bytes = static_cast<const unsigned char*>(buffer);
@@ -351,6 +352,6 @@ int SerialPort::Write(const void* buffer, int size, int timeoutMs) {
     return written;
 }
 
-bool SerialPort::DiscardInput() { return IsOpen() && tcflush(m_fd, TCIFLUSH) == 0; }
+bool SerialPort::DiscardInputLocal() { return IsOpen() && tcflush(m_fd, TCIFLUSH) == 0; }
 
-bool SerialPort::SetTimeout(int, int) { return IsOpen(); }
+bool SerialPort::SetTimeoutLocal(int, int) { return IsOpen(); }

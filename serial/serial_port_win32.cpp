@@ -2,6 +2,7 @@
 #include <string>
 
 #include "dcb_line_settings.h"
+#include "network_line.h"
 #include "serial_port.h"
 
 namespace {
@@ -32,8 +33,8 @@ SerialPort::SerialPort() : m_hPort(INVALID_HANDLE_VALUE), m_ovRead{}, m_ovWrite{
 
 SerialPort::~SerialPort() { Close(); }
 
-bool SerialPort::Open(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
-                      SerialOpenError& why) {
+bool SerialPort::OpenLocal(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
+                           SerialOpenError& why) {
     Close();
     why = SerialOpenError::BadArgument;
     if (portName == nullptr || baudRate <= 0) return false;
@@ -66,8 +67,8 @@ bool SerialPort::Open(const wchar_t* portName, int baudRate, int dataBits, StopB
     return true;
 }
 
-bool SerialPort::Open(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
-                      SerialOpenError& why) {
+bool SerialPort::OpenLocal(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
+                           SerialOpenError& why) {
     Close();
     why = SerialOpenError::BadArgument;
     if (portName == nullptr) return false;
@@ -78,7 +79,7 @@ bool SerialPort::Open(const char* portName, int baudRate, int dataBits, StopBits
     return Open(wideName.c_str(), baudRate, dataBits, stopBits, parity, why);
 }
 
-void SerialPort::Close() {
+void SerialPort::CloseLocal() {
     if (m_hPort != INVALID_HANDLE_VALUE) {
         CancelIo(m_hPort);
         CloseHandle(m_hPort);
@@ -87,14 +88,14 @@ void SerialPort::Close() {
     DestroyOverlappedEvents();
 }
 
-bool SerialPort::IsOpen() const { return m_hPort != INVALID_HANDLE_VALUE; }
+bool SerialPort::IsOpenLocal() const { return m_hPort != INVALID_HANDLE_VALUE; }
 
-SerialPort::NativeHandle SerialPort::GetHandle() const { return m_hPort; }
+SerialPort::NativeHandle SerialPort::GetHandleLocal() const { return m_hPort; }
 
-int SerialPort::Read(void* buffer, int size, int timeoutMs) { return Transfer(true, buffer, size, timeoutMs); }
+int SerialPort::ReadLocal(void* buffer, int size, int timeoutMs) { return Transfer(true, buffer, size, timeoutMs); }
 
 // The driver's write functions never change the buffer; one helper serves both directions.
-int SerialPort::Write(const void* buffer, int size, int timeoutMs) {
+int SerialPort::WriteLocal(const void* buffer, int size, int timeoutMs) {
     return Transfer(false, const_cast<void*>(buffer), size, timeoutMs);
 }
 
@@ -125,17 +126,17 @@ int SerialPort::Transfer(bool isRead, void* buffer, int size, int timeoutMs) {
     return -1;
 }
 
-bool SerialPort::DiscardInput() {
+bool SerialPort::DiscardInputLocal() {
     if (!IsOpen()) return false;
     return PurgeComm(m_hPort, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE;
 }
 
-bool SerialPort::SetTimeout(int /*unused*/, int writeTimeoutMs) {
+bool SerialPort::SetTimeoutLocal(int /*unused*/, int writeTimeoutMs) {
     COMMTIMEOUTS timeouts{READ_AT_ONCE_INTERVAL, 0, 0, 0, static_cast<DWORD>(writeTimeoutMs)};
     return SetTimeouts(timeouts);
 }
 
-bool SerialPort::SetTimeouts(const COMMTIMEOUTS& timeouts) {
+bool SerialPort::SetTimeoutsLocal(const COMMTIMEOUTS& timeouts) {
     if (!IsOpen()) return false;
     COMMTIMEOUTS copy = timeouts;
     return SetCommTimeouts(m_hPort, &copy) != FALSE;
