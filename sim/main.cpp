@@ -1,7 +1,5 @@
-// qx480-sim: a simulated QX480DDG on a pseudo-terminal (or on a given tty)
-// until SIGINT or SIGTERM.
-#include <signal.h>
-
+// qx480-sim: a simulated QX480DDG on a pseudo-terminal, on a given tty or
+// on a TCP port, until SIGINT or SIGTERM (Windows: Ctrl+C; TCP only).
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -17,7 +15,11 @@
 #include <vector>
 
 #include "qx480.h"
+#include "stop_signal.h"
+#include "tcp_device_server.h"
+#ifndef _WIN32
 #include "simulated_device.h"
+#endif
 
 namespace {
 
@@ -26,11 +28,18 @@ using qx480::sim::Options;
 namespace timing = qx480::timing;
 
 constexpr int EXIT_USAGE = 2;
-constexpr long SIGNAL_POLL_NS = 200 * 1000 * 1000;
+constexpr const char* DEFAULT_LISTEN_HOST = "127.0.0.1";
+
+struct Listen {
+    bool wanted = false;
+    std::string host = DEFAULT_LISTEN_HOST;
+    std::uint16_t port = 0;
+};
 
 struct Config {
     Options options;
     std::string port;
+    Listen listen;
     bool help = false;
     bool version = false;
 };
@@ -128,6 +137,26 @@ Setter Text(std::string& target) {
     };
 }
 
+// "[HOST:]PORT", HOST a numeric address ("[::1]" for IPv6), PORT 0 for a free one.
+Setter ListenAddress(Listen& target) {
+    return [&target](const std::string& text) -> std::string {
+        const char* expected = "[HOST:]PORT (PORT from 0 to 65535; HOST an address, [::1] for IPv6)";
+        std::string host = DEFAULT_LISTEN_HOST;
+        std::string port = text;
+        const std::size_t colon = text.rfind(':');
+        if (colon != std::string::npos) {
+            host = text.substr(0, colon);
+            port = text.substr(colon + 1);
+            if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+            if (host.empty()) return expected;
+        }
+        unsigned long long number;
+        if (!ParseUnsigned(port, 65535, number)) return expected;
+        target = {true, host, static_cast<std::uint16_t>(number)};
+        return "";
+    };
+}
+
 Setter Set(bool& target) {
     return [&target](const std::string&) -> std::string {
         target = true;
@@ -197,6 +226,9 @@ std::vector<Flag> Flags(Config& c) {
     auto& f = c.options.faults;
     constexpr unsigned long long INT_LIMIT = std::numeric_limits<int>::max();
     std::vector<Flag> flags{
+        {"--listen", "[HOST:]PORT",
+         "serve over raw TCP on HOST (127.0.0.1) and PORT (0: a free one); prints the socket:// URL",
+         ListenAddress(c.listen)},
         {"--port", "PATH", "serve this existing terminal instead of a new pseudo-terminal", Text(c.port)},
         {"--link", "PATH", "also make a symlink PATH to the new pseudo-terminal", Text(c.options.linkPath)},
         {"--trace", "", "print each frame received and sent, in hex, on standard error", Set(c.options.trace)},
@@ -240,8 +272,9 @@ std::vector<Flag> Flags(Config& c) {
 void PrintUsage(const std::vector<Flag>& flags) {
     std::printf(
         "Usage: qx480-sim [OPTION]...\n"
-        "Simulates a QX480DDG on a new pseudo-terminal and prints the path a host opens;\n"
-        "runs until SIGINT or SIGTERM. Defaults in parentheses.\n\n");
+        "Simulates a QX480DDG on a new pseudo-terminal (or with --listen on a TCP port,\n"
+        "the only way on Windows) and prints the path or URL a host opens;\n"
+        "runs until Ctrl+C or SIGTERM. Defaults in parentheses.\n\n");
     for (const Flag& flag : flags) {
         const std::string lhs =
             flag.name + (flag.arg.empty() ? "" : " " + flag.arg) + (flag.alias.empty() ? "" : ", " + flag.alias);
@@ -295,6 +328,16 @@ bool Parse(int argc, char** argv, Config& config, std::string& error) {
         error = "--link cannot be used with --port";
         return false;
     }
+    if (config.listen.wanted && (!config.port.empty() || !config.options.linkPath.empty())) {
+        error = "--listen cannot be used with --port or --link";
+        return false;
+    }
+#ifdef _WIN32
+    if (!config.listen.wanted) {
+        error = "on Windows the simulated device serves TCP only: give --listen [HOST:]PORT (0: a free port)";
+        return false;
+    }
+#endif
     if (!qx480::sim::Valid(config.options.limits)) {
         error = "--min-period is above --max-period";
         return false;
@@ -302,14 +345,45 @@ bool Parse(int argc, char** argv, Config& config, std::string& error) {
     return true;
 }
 
-// Waits for SIGINT/SIGTERM (blocked by the caller) while the device runs.
-bool WaitForSignal(const sigset_t& signals, const qx480::sim::SimulatedDevice& sim) {
-    const timespec poll{0, SIGNAL_POLL_NS};
-    while (sim.Running()) {
-        if (sigtimedwait(&signals, nullptr, &poll) > 0) return true;
+// Serves the device on TCP until a stop signal.
+int ServeTcp(const Config& config) {
+    qx480::sim::TcpDeviceServer sim(config.options);
+    if (!sim.Start(config.listen.host, config.listen.port)) {
+        std::fprintf(stderr, "qx480-sim: %s\n", sim.Error().c_str());
+        return EXIT_FAILURE;
     }
-    return false;
+    std::printf("%s\n", sim.Url().c_str());
+    std::fflush(stdout);
+    qx480::sim::WaitForStopSignal([&sim] { return sim.Running(); });
+    sim.Stop();
+    return EXIT_SUCCESS;
 }
+
+#ifndef _WIN32
+// Serves the device on a pseudo-terminal or a given tty until a stop signal or the loss of the line.
+int ServeTty(const Config& config) {
+    qx480::sim::SimulatedDevice sim(config.options);
+    const bool started = config.port.empty() ? sim.Start() : sim.ServeTty(config.port);
+    if (!started) {
+        std::fprintf(stderr, "qx480-sim: %s\n", sim.Error().c_str());
+        return EXIT_FAILURE;
+    }
+    std::printf("%s\n", sim.Path().c_str());
+    std::fflush(stdout);
+
+    if (qx480::sim::WaitForStopSignal([&sim] { return sim.Running(); })) {
+        sim.Stop();
+        return EXIT_SUCCESS;
+    }
+    sim.Stop();
+    if (sim.HungUp()) {
+        std::fprintf(stderr, "qx480-sim: hung up after %zu requests, as asked\n", sim.RequestCount());
+        return EXIT_SUCCESS;
+    }
+    std::fprintf(stderr, "qx480-sim: lost the line %s\n", sim.Path().c_str());
+    return EXIT_FAILURE;
+}
+#endif
 
 }  // namespace
 
@@ -330,31 +404,10 @@ int main(int argc, char** argv) {
     }
     config.options.keepRequestLog = false;  // runs for as long as wanted: keep no history
 
-    // Blocked before the device thread starts, so that only sigtimedwait sees them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
-    qx480::sim::SimulatedDevice sim(config.options);
-    const bool started = config.port.empty() ? sim.Start() : sim.ServeTty(config.port);
-    if (!started) {
-        std::fprintf(stderr, "qx480-sim: %s\n", sim.Error().c_str());
-        return EXIT_FAILURE;
-    }
-    std::printf("%s\n", sim.Path().c_str());
-    std::fflush(stdout);
-
-    if (WaitForSignal(signals, sim)) {
-        sim.Stop();
-        return EXIT_SUCCESS;
-    }
-    sim.Stop();
-    if (sim.HungUp()) {
-        std::fprintf(stderr, "qx480-sim: hung up after %zu requests, as asked\n", sim.RequestCount());
-        return EXIT_SUCCESS;
-    }
-    std::fprintf(stderr, "qx480-sim: lost the line %s\n", sim.Path().c_str());
-    return EXIT_FAILURE;
+    qx480::sim::CatchStopSignals();  // before the device thread starts
+#ifdef _WIN32
+    return ServeTcp(config);
+#else
+    return config.listen.wanted ? ServeTcp(config) : ServeTty(config);
+#endif
 }

@@ -65,22 +65,19 @@ bool TakeHelp(const std::string&, Invocation& inv, std::string&) {
 
 std::vector<Option> MakeOptions() {
     return {
-        {"--port", "-p", "PORT", "the serial port; without it, QX480_PORT names it", TakePort, false},
-        {"--baud", "", "N", "line speed (default " + std::to_string(DEFAULT_BAUD) + ")", TakeBaud, false},
-        {"--json", "", "", "one JSON object per step on standard output", TakeFlag<&Invocation::json>, false},
-        {"--verify", "", "", "read back the delays, widths and rate that were set", TakeFlag<&Invocation::verify>,
-         false},
-        {"--retries", "", "N", "try a step up to N more times after no valid answer", TakeRetries, false},
+        {"--port", "-p", "PORT", "the serial port; without it, QX480_PORT names it", TakePort},
+        {"--baud", "", "N", "line speed (default " + std::to_string(DEFAULT_BAUD) + ")", TakeBaud},
+        {"--json", "", "", "one JSON object per step on standard output", TakeFlag<&Invocation::json>},
+        {"--verify", "", "", "read back the delays, widths and rate that were set", TakeFlag<&Invocation::verify>},
+        {"--retries", "", "N", "try a step up to N more times after no valid answer", TakeRetries},
         {"--width", "", "COLUMNS",
          "diagram width (default " + std::to_string(DEFAULT_DIAGRAM_WIDTH) + ", " + std::to_string(MIN_DIAGRAM_WIDTH) +
              " to " + std::to_string(MAX_DIAGRAM_WIDTH) + ")",
-         TakeWidth, false},
-        {"--trace", "", "", "print the frames sent, received and dropped (hex, stderr)", TakeFlag<&Invocation::trace>,
-         false},
-        {"--simulate", "", "", "use the built-in simulated device instead of a port", TakeFlag<&Invocation::simulate>,
-         true},
-        {"--version", "-V", "", "print the version", TakeVersion, false},
-        {"--help", "-h", "", "this text; qx480 help COMMAND shows one command", TakeHelp, false},
+         TakeWidth},
+        {"--trace", "", "", "print the frames sent, received and dropped (hex, stderr)", TakeFlag<&Invocation::trace>},
+        {"--simulate", "", "", "use the built-in simulated device instead of a port", TakeFlag<&Invocation::simulate>},
+        {"--version", "-V", "", "print the version", TakeVersion},
+        {"--help", "-h", "", "this text; qx480 help COMMAND shows one command", TakeHelp},
     };
 }
 

@@ -59,7 +59,6 @@ struct Option {
     std::string help;       // its line in qx480 --help
     // Takes the value (empty for a flag); false with one line in `error`.
     bool (*take)(const std::string& value, Invocation& inv, std::string& error);
-    bool needsSimulator;  // offered only where the simulated device runs
 };
 
 // Every option, in the order qx480 --help lists them.

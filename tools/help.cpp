@@ -44,8 +44,6 @@ std::string CommandList() {
     return text;
 }
 
-bool Offered(const Option& o) { return !o.needsSimulator || HasSimulator(); }
-
 // "-p, --port PORT" or "    --baud N".
 std::string OptionUsage(const Option& o) {
     const std::string shortForm = o.shortName.empty() ? "    " : o.shortName + ", ";
@@ -57,7 +55,6 @@ std::string OptionList() {
     for (const Option& o : Options()) column = std::max(column, OptionUsage(o).size() + 2);
     std::string text;
     for (const Option& o : Options()) {
-        if (!Offered(o)) continue;
         const std::string usage = OptionUsage(o);
         text += "  " + usage + std::string(column - usage.size(), ' ') + o.help + "\n";
     }
@@ -76,16 +73,14 @@ std::string Examples() {
     std::string text = "  qx480 --port " + port + " delay 1 10ns width 1 100ns channel 1 on output on status\n" +
                        "  qx480 -p " + port + " --verify --retries 2 apply setup.json\n" + "  qx480 --json --port " +
                        port + " rate 3MHz diagram\n";
-    if (HasSimulator()) text += "  qx480 --simulate --json status\n";
-    return text;
+    return text + "  qx480 --simulate --json status\n";
 }
 
 }  // namespace
 
 std::string UsageText() {
-    std::string usage = "usage: qx480 --port PORT [OPTIONS] COMMAND [ARGS] [COMMAND [ARGS] ...]\n";
-    if (HasSimulator()) usage += "       qx480 --simulate [OPTIONS] COMMAND [ARGS] ...\n";
-    return usage +
+    return std::string("usage: qx480 --port PORT [OPTIONS] COMMAND [ARGS] [COMMAND [ARGS] ...]\n") +
+           "       qx480 --simulate [OPTIONS] COMMAND [ARGS] ...\n" +
            "       qx480 [--json] ports\n"
            "       qx480 help COMMAND\n"
            "\n"

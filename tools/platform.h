@@ -1,10 +1,8 @@
 // What the qx480 tool needs from the operating system: the name the system
-// opens a port by, the console, files written whole, and the built-in
-// simulated device. One implementation per platform (platform_posix.cpp,
+// opens a port by, the console and files written whole. One implementation per platform (platform_posix.cpp,
 // platform_win32.cpp); the port list is in port_list.h.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,20 +30,6 @@ void PrepareConsole();
 // file is never seen half written. False, with one line in `error` and the
 // old file as it was, when that fails.
 bool WriteFileAtomically(const std::string& path, const std::string& content, std::string& error);
-
-// The built-in simulated device, served from a thread of this process.
-class LocalSimulator {
-public:
-    virtual ~LocalSimulator() = default;
-    // The path a host opens.
-    virtual std::string Path() const = 0;
-};
-
-// False on Windows: the simulated device needs a POSIX pseudo-terminal.
-bool HasSimulator();
-
-// Null with one line in `error` when the device cannot be started.
-std::unique_ptr<LocalSimulator> StartSimulator(std::string& error);
 
 }  // namespace tool
 }  // namespace qx480

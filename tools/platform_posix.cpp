@@ -12,7 +12,6 @@
 
 #include "platform.h"
 #include "port_list.h"
-#include "simulated_device.h"
 
 namespace qx480 {
 namespace tool {
@@ -93,19 +92,6 @@ std::map<fs::path, std::string> ByIdNames(const fs::path& byId) {
     }
     return names;
 }
-
-class PtySimulator : public LocalSimulator {
-public:
-    bool Start(std::string& error) {
-        if (m_device.Start()) return true;
-        error = "could not start the simulated device: " + m_device.Error();
-        return false;
-    }
-    std::string Path() const override { return m_device.Path(); }
-
-private:
-    sim::SimulatedDevice m_device;
-};
 
 bool WriteAll(int fd, const std::string& content) {
     for (std::size_t done = 0; done < content.size();) {
@@ -193,14 +179,6 @@ bool WriteFileAtomically(const std::string& path, const std::string& content, st
     error = "cannot write " + path + ": " + std::strerror(errno);
     if (fd >= 0) unlink(temporary.c_str());
     return false;
-}
-
-bool HasSimulator() { return true; }
-
-std::unique_ptr<LocalSimulator> StartSimulator(std::string& error) {
-    auto simulator = std::make_unique<PtySimulator>();
-    if (!simulator->Start(error)) return nullptr;
-    return simulator;
 }
 
 }  // namespace tool

@@ -199,12 +199,5 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
     return args;
 }
 
-bool HasSimulator() { return false; }
-
-std::unique_ptr<LocalSimulator> StartSimulator(std::string& error) {
-    error = "the simulated device needs a POSIX system";
-    return nullptr;
-}
-
 }  // namespace tool
 }  // namespace qx480
