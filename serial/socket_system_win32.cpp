@@ -1,7 +1,8 @@
 // Winsock2 for socket_system.h.
-#include <mstcpip.h>
-
 #include "socket_system.h"
+
+// Needs the Winsock types first.
+#include <mstcpip.h>
 
 namespace qx480 {
 namespace detail {
