@@ -54,6 +54,12 @@ typedef struct qx480_device qx480_device; /* opaque */
 #define QX480_ERR_ECHO (-14)         /* a query came back as its own request: a loopback or a local echo */
 #define QX480_ERR_MEMORY (-15)       /* out of memory */
 #define QX480_ERR_INTERNAL (-16)     /* open: the system refused for another reason; or anything else; never a crash */
+/* Opening socket://HOST:PORT or rfc2217://HOST:PORT: */
+#define QX480_ERR_UNKNOWN_HOST (-17)       /* the host name is not known */
+#define QX480_ERR_CONNECTION_REFUSED (-18) /* nothing listens on that port of the host */
+#define QX480_ERR_NO_CONNECTION (-19)      /* the host did not answer within 3 s, or cannot be reached */
+#define QX480_ERR_SERVER_CLOSED (-20)      /* the server closed the connection: its port in use, its device failed */
+#define QX480_ERR_NEGOTIATION (-21)        /* rfc2217: no answer to, or refusal of, the telnet negotiation */
 
 #define QX480_TRIGGER_INTERNAL 0
 #define QX480_TRIGGER_EXTERNAL 1

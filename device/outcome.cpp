@@ -53,7 +53,7 @@ constexpr QX480StatusRow STATUS_TABLE[] = {
      "not_serial", qx480::EXIT_OPEN, false, "{port} is not a serial port", SerialOpenError::NotSerial},
     {QX480Status::PortSettings, -7, "QX480_ERR_SETTINGS", "the port refused the line settings or the baud rate",
      "The port refused the line settings or the baud rate.", "port_settings", qx480::EXIT_OPEN, false,
-     "cannot set up {port} at {baud} baud, 8 data bits, no parity, 1 stop bit", SerialOpenError::Settings},
+     "cannot set up {port} at {baud} baud, 8 data bits, no parity, 1 stop bit{detail}", SerialOpenError::Settings},
     {QX480Status::OpenFailed, -16, "QX480_ERR_INTERNAL", "the port could not be opened",
      "The system refused to open the port.", "open_failed", qx480::EXIT_OPEN, false, "cannot open {port}",
      SerialOpenError::Other},
@@ -63,6 +63,23 @@ constexpr QX480StatusRow STATUS_TABLE[] = {
     {QX480Status::Internal, -16, "QX480_ERR_INTERNAL", "a failure of the system or the library",
      "The system or the library failed for a reason of its own.", "internal", qx480::EXIT_LOCAL, false,
      "{what} on {port} failed for a reason of the system or the library", SerialOpenError::None},
+    {QX480Status::UnknownHost, -17, "QX480_ERR_UNKNOWN_HOST", "unknown host",
+     "The terminal server's host name is not known.", "unknown_host", qx480::EXIT_OPEN, false,
+     "cannot open {port}: unknown host{detail}", SerialOpenError::UnknownHost},
+    {QX480Status::ConnectionRefused, -18, "QX480_ERR_CONNECTION_REFUSED", "the connection was refused",
+     "The host refused the connection: nothing listens on that port.", "connection_refused", qx480::EXIT_OPEN, false,
+     "cannot open {port}: the host refused the connection (is the terminal server's port right?)",
+     SerialOpenError::ConnectionRefused},
+    {QX480Status::NoConnection, -19, "QX480_ERR_NO_CONNECTION", "the host could not be reached",
+     "The host did not answer, or the network cannot reach it.", "no_connection", qx480::EXIT_OPEN, false,
+     "cannot open {port}: the host cannot be reached{detail}", SerialOpenError::NoConnection},
+    {QX480Status::ServerClosed, -20, "QX480_ERR_SERVER_CLOSED", "the server closed the connection",
+     "The server closed the connection: its port is in use, or its device failed.", "server_closed", qx480::EXIT_OPEN,
+     false, "cannot open {port}: the server closed the connection (its port in use by another client?){detail}",
+     SerialOpenError::ServerClosed},
+    {QX480Status::NoNegotiation, -21, "QX480_ERR_NEGOTIATION", "no RFC 2217 negotiation",
+     "The server did not answer, or refused, the RFC 2217 negotiation.", "no_negotiation", qx480::EXIT_OPEN, false,
+     "cannot open {port}: the server does not speak RFC 2217 (try socket://){detail}", SerialOpenError::NoNegotiation},
 };
 
 constexpr std::size_t ROW_COUNT = sizeof STATUS_TABLE / sizeof STATUS_TABLE[0];
@@ -71,7 +88,7 @@ constexpr bool OneRowPerStatusInOrder() {
     for (std::size_t i = 0; i < ROW_COUNT; ++i) {
         if (static_cast<std::size_t>(STATUS_TABLE[i].status) != i) return false;
     }
-    return ROW_COUNT == static_cast<std::size_t>(QX480Status::Internal) + 1;
+    return ROW_COUNT == static_cast<std::size_t>(QX480Status::NoNegotiation) + 1;
 }
 static_assert(OneRowPerStatusInOrder(), "STATUS_TABLE holds one row per status, in the enumeration's order");
 
@@ -91,7 +108,7 @@ static_assert(CodesUnique(), "a C status code belongs to one status");
 
 // Every open error of the port is some status's.
 constexpr bool EveryOpenErrorHasARow() {
-    for (int why = 0; why <= static_cast<int>(SerialOpenError::Other); ++why) {
+    for (int why = 0; why <= static_cast<int>(SerialOpenError::NoNegotiation); ++why) {
         bool found = false;
         for (const QX480StatusRow& row : STATUS_TABLE) found = found || static_cast<int>(row.openError) == why;
         if (!found) return false;
@@ -108,7 +125,7 @@ constexpr const char* PERMISSION_HINT = "";
 
 // `line` with each {field} replaced by its value in one pass, so that a
 // value holding braces (a port name) is never read as a field.
-std::string FillIn(const std::string& line, const std::string (&fields)[5][2]) {
+std::string FillIn(const std::string& line, const std::string (&fields)[6][2]) {
     std::string text;
     std::size_t at = 0;
     while (at < line.size()) {
@@ -129,7 +146,7 @@ std::string FillIn(const std::string& line, const std::string (&fields)[5][2]) {
 
 const QX480StatusRow& QX480StatusRowOf(QX480Status status) {
     const auto index = static_cast<std::size_t>(status);
-    return STATUS_TABLE[index < ROW_COUNT ? index : ROW_COUNT - 1];
+    return STATUS_TABLE[index < ROW_COUNT ? index : static_cast<std::size_t>(QX480Status::Internal)];
 }
 
 QX480Status QX480StatusOfOpenError(SerialOpenError why) {
@@ -147,12 +164,14 @@ const QX480StatusRow* QX480StatusRowOfCode(std::int32_t code) {
     return nullptr;
 }
 
-std::string QX480FailureLine(QX480Status status, const std::string& port, const std::string& what, int baud) {
-    const std::string fields[5][2] = {{"port", port},
+std::string QX480FailureLine(QX480Status status, const std::string& port, const std::string& what, int baud,
+                             const std::string& detail) {
+    const std::string fields[6][2] = {{"port", port},
                                       {"what", what},
                                       {"ms", std::to_string(QX480DDG::TIMEOUT_MS)},
                                       {"baud", std::to_string(baud)},
-                                      {"permission", PERMISSION_HINT}};
+                                      {"permission", PERMISSION_HINT},
+                                      {"detail", detail.empty() ? "" : ": " + detail}};
     return FillIn(QX480StatusRowOf(status).failureLine, fields);
 }
 

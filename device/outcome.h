@@ -31,6 +31,12 @@ enum class QX480Status : std::uint8_t {
     // Failures of the library itself, which the C interface reports:
     OutOfMemory,  // the library ran out of memory
     Internal,     // the library failed for a reason of its own
+    // Why the Open of a network port (socket://, rfc2217://) failed:
+    UnknownHost,        // the host name is not known
+    ConnectionRefused,  // the host refused the connection: nothing listens on that port
+    NoConnection,       // the host did not answer within the limit, or the network cannot reach it
+    ServerClosed,       // the server closed the connection: its port is in use, or its device failed
+    NoNegotiation,      // the server did not answer, or refused, the telnet (RFC 2217) negotiation
 };
 
 struct QX480Outcome {
@@ -52,7 +58,7 @@ struct QX480StatusRow {
     const char* kind;           // snake case, as the tool's --json records name it: "no_answer"
     int exitStatus;             // the qx480 tool's exit status (exit_status.h)
     bool retryMayHelp;          // the same request, sent again, may succeed
-    const char* failureLine;    // why a step failed: {port}, {what}, {ms} and {baud} are filled in
+    const char* failureLine;    // why a step failed: {port}, {what}, {ms}, {baud} and {detail} are filled in
     SerialOpenError openError;  // the port's open error that Open reports as this status; None for the rest
 };
 
@@ -69,9 +75,10 @@ QX480_EXPORT QX480Status QX480StatusOfOpenError(SerialOpenError why);
 // The one line that says why `what` (a step: "the delay 10 ns for channel 1";
 // "opening it" for Open at `baud`) ended with `status` on `port`: "no answer
 // from COM3 within 1000 ms to the delay 10 ns for channel 1: is the device on,
-// on this port, at this baud rate?"
+// on this port, at this baud rate?". `detail`, what a terminal server said
+// (SerialPort::OpenFailureDetail), ends an open failure's line after ": ".
 QX480_EXPORT std::string QX480FailureLine(QX480Status status, const std::string& port, const std::string& what,
-                                          int baud);
+                                          int baud, const std::string& detail = "");
 
 // A short lower-case description of a status: "no answer", "refused by the device".
 QX480_EXPORT const char* QX480StatusText(QX480Status status);

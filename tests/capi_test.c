@@ -309,6 +309,11 @@ static const struct named_status STATUSES[] = {
     NAMED(QX480_ERR_ECHO),
     NAMED(QX480_ERR_MEMORY),
     NAMED(QX480_ERR_INTERNAL),
+    NAMED(QX480_ERR_UNKNOWN_HOST),
+    NAMED(QX480_ERR_CONNECTION_REFUSED),
+    NAMED(QX480_ERR_NO_CONNECTION),
+    NAMED(QX480_ERR_SERVER_CLOSED),
+    NAMED(QX480_ERR_NEGOTIATION),
 };
 #define STATUS_COUNT ((int)(sizeof STATUSES / sizeof STATUSES[0]))
 
@@ -319,7 +324,7 @@ static int is_sentence(const char* text) {
 }
 
 static void test_version_and_status_names(void) {
-    static const int32_t UNKNOWN[] = {1, -17, 100, INT32_MIN, INT32_MAX};
+    static const int32_t UNKNOWN[] = {1, -22, 100, INT32_MIN, INT32_MAX};
     const char* unknown_text = qx480_status_text(UNKNOWN[0]);
     char line[256];
     int i;

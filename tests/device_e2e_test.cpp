@@ -1,15 +1,20 @@
 // The driver end to end against the simulated device over a real
 // pseudo-terminal: exact request bytes, state changes read back, refusals,
-// and every fault of the exchange.
+// and every fault of the exchange. Each scenario runs three times: on the
+// pseudo-terminal itself, and through ser2net in front of it as socket://
+// (raw TCP) and as rfc2217:// (telnet with the COM-PORT-OPTION).
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cmath>
+#include <memory>
+#include <string>
 
 #include "frames.h"
 #include "golden_frames.h"
 #include "pseudo_terminal.h"
 #include "qx480ddg.h"
+#include "ser2net.h"
 #include "simulated_device.h"
 #include "status_of.h"
 #include "wait_until.h"
@@ -34,11 +39,28 @@ long long MillisecondsSince(Clock::time_point start) {
 
 constexpr int kTooLate = 1300;  // well past the 1000 ms limit, within the next exchange's
 
-class DeviceE2E : public testing::Test {
+enum class Transport { Pty, Socket, Rfc2217 };
+
+std::string NameOf(const testing::TestParamInfo<Transport>& info) {
+    static const char* const NAMES[] = {"Pty", "Socket", "Rfc2217"};
+    return NAMES[static_cast<int>(info.param)];
+}
+
+class DeviceE2E : public testing::TestWithParam<Transport> {
 protected:
     void SetUp() override {
         ASSERT_TRUE(sim.Start());
-        ASSERT_TRUE(dev.Open(sim.Path().c_str(), 115200));
+        ASSERT_NO_FATAL_FAILURE(ServeOn(sim.Path()));
+        ASSERT_TRUE(dev.Open(port.c_str(), 115200)) << port;
+    }
+
+    // The port name a host opens to reach the device's line at `path`.
+    void ServeOn(const std::string& path) {
+        port = path;
+        if (GetParam() == Transport::Pty) return;
+        ser2net = std::make_unique<qx480::test::Ser2net>();
+        ASSERT_TRUE(ser2net->Start(path)) << ser2net->Error();
+        port = GetParam() == Transport::Socket ? ser2net->RawUrl() : ser2net->Rfc2217Url();
     }
 
     Bytes LastRequest() const {
@@ -59,10 +81,15 @@ protected:
     void SetFaults(const Faults& f) { ASSERT_TRUE(sim.SetFaults(f)); }
 
     qx480::sim::SimulatedDevice sim;
+    std::unique_ptr<qx480::test::Ser2net> ser2net;
+    std::string port;
     QX480DDG dev;
 };
 
-TEST_F(DeviceE2E, EveryCommandSendsItsExactRequestAndChangesTheDevice) {
+INSTANTIATE_TEST_SUITE_P(Transports, DeviceE2E, testing::Values(Transport::Pty, Transport::Socket, Transport::Rfc2217),
+                         NameOf);
+
+TEST_P(DeviceE2E, EveryCommandSendsItsExactRequestAndChangesTheDevice) {
     ExpectRequest(dev.SetDelay(1, 10), golden::SET_DELAY_1_10NS);
     ExpectRequest(dev.SetPulseWidth(1, 100), golden::SET_PULSE_WIDTH_1_100NS);
     ExpectRequest(dev.SetInternalTriggerFreq(1000.0), golden::SET_TRIG_FREQ_1KHZ);
@@ -91,7 +118,7 @@ TEST_F(DeviceE2E, EveryCommandSendsItsExactRequestAndChangesTheDevice) {
     EXPECT_EQ(LastRequest(), Hex("EB 90 0E 00 08 08 00 00 00 00 00 00 00 00 00 99 01 CC"));
 }
 
-TEST_F(DeviceE2E, TheTemperatureQueryReadsTheDevicesTemperature) {
+TEST_P(DeviceE2E, TheTemperatureQueryReadsTheDevicesTemperature) {
     auto s = sim.State();
     s.temperature = 31.25f;
     sim.SetState(s);
@@ -100,7 +127,7 @@ TEST_F(DeviceE2E, TheTemperatureQueryReadsTheDevicesTemperature) {
     EXPECT_EQ(celsius, 31.25f);
 }
 
-TEST_F(DeviceE2E, TimingQueriesReadBothEndChannelsBack) {
+TEST_P(DeviceE2E, TimingQueriesReadBothEndChannelsBack) {
     auto s = sim.State();
     s.block.channels[0].delay = 199;  // 1.99 ns reads back as 1 ns
     s.block.channels[0].width = 5000;
@@ -141,7 +168,7 @@ TEST_F(DeviceE2E, TimingQueriesReadBothEndChannelsBack) {
     }
 }
 
-TEST_F(DeviceE2E, RefusedArgumentsSendNothing) {
+TEST_P(DeviceE2E, RefusedArgumentsSendNothing) {
     float celsius = 5.0f;
     QX480TimingConfig config{};
     config.channel = 42;
@@ -177,7 +204,7 @@ TEST_F(DeviceE2E, RefusedArgumentsSendNothing) {
     EXPECT_EQ(sim.BytesReceived(), 10u);
 }
 
-TEST_F(DeviceE2E, TimesAndRatesAtTheWireLimitsAreSentExactly) {
+TEST_P(DeviceE2E, TimesAndRatesAtTheWireLimitsAreSentExactly) {
     EXPECT_FALSE(dev.SetDelay(1, qx480::units::MAX_TIME_NS)) << "beyond the simulated device's 10 s";
     EXPECT_EQ(LastRequestParameters(), Hex("F0 FF FF FF FF FF FF FF")) << "(2^64 - 1) / 100 * 100 = 2^64 - 16";
     EXPECT_FALSE(dev.SetInternalTriggerFreq(300e6)) << "a period of 0 ticks, refused by the device";
@@ -185,7 +212,7 @@ TEST_F(DeviceE2E, TimesAndRatesAtTheWireLimitsAreSentExactly) {
     EXPECT_EQ(sim.State().block.channels[0].delay, 0u);
 }
 
-TEST_F(DeviceE2E, ADeviceRefusalIsFalseAndChangesNothing) {
+TEST_P(DeviceE2E, ADeviceRefusalIsFalseAndChangesNothing) {
     QX480Outcome outcome;
     EXPECT_FALSE(dev.SetPulseWidth(2, 20'000'000'000, outcome));  // 20 s: past the device's maximum
     EXPECT_EQ(outcome.status, QX480Status::Refused);
@@ -196,7 +223,7 @@ TEST_F(DeviceE2E, ADeviceRefusalIsFalseAndChangesNothing) {
     EXPECT_EQ(sim.State().block.channels[1].width, 1'000'000'000'000u);
 }
 
-TEST_F(DeviceE2E, SendFrameWithoutARecordDoesNotWaitForTheResponse) {
+TEST_P(DeviceE2E, SendFrameWithoutARecordDoesNotWaitForTheResponse) {
     Faults f;
     f.answerDelayMs = 500;
     SetFaults(f);
@@ -206,7 +233,7 @@ TEST_F(DeviceE2E, SendFrameWithoutARecordDoesNotWaitForTheResponse) {
     EXPECT_TRUE(sim.WaitForRequests(1, 2000));
 }
 
-TEST_F(DeviceE2E, NoisyAndFragmentedResponsesAreAssembled) {
+TEST_P(DeviceE2E, NoisyAndFragmentedResponsesAreAssembled) {
     Faults f;
     f.strayBytes = 37;
     f.pieces = 6;
@@ -221,7 +248,7 @@ TEST_F(DeviceE2E, NoisyAndFragmentedResponsesAreAssembled) {
     EXPECT_EQ(c.channel, 3);
 }
 
-TEST_F(DeviceE2E, ResponsesThatNeverComeOrComeLateFailAfterTheLimit) {
+TEST_P(DeviceE2E, ResponsesThatNeverComeOrComeLateFailAfterTheLimit) {
     Faults dropped;
     dropped.dropEvery = 1;
     Faults late;
@@ -241,7 +268,7 @@ TEST_F(DeviceE2E, ResponsesThatNeverComeOrComeLateFailAfterTheLimit) {
     EXPECT_EQ(celsius, qx480::sim::DEFAULT_TEMPERATURE);
 }
 
-TEST_F(DeviceE2E, FramesOfOtherCommandsBeforeTheAnswerAreDropped) {
+TEST_P(DeviceE2E, FramesOfOtherCommandsBeforeTheAnswerAreDropped) {
     Faults f;
     f.foreignFrames = 3;
     f.strayBytes = 5;
@@ -258,7 +285,7 @@ TEST_F(DeviceE2E, FramesOfOtherCommandsBeforeTheAnswerAreDropped) {
     EXPECT_EQ(sim.State().block.channels[1].width, 0u);
 }
 
-TEST_F(DeviceE2E, ALateAnswerToAnotherCommandDoesNotAnswerTheNextRequest) {
+TEST_P(DeviceE2E, ALateAnswerToAnotherCommandDoesNotAnswerTheNextRequest) {
     Faults late;
     late.answerDelayMs = kTooLate;
     SetFaults(late);
@@ -280,7 +307,7 @@ TEST_F(DeviceE2E, ALateAnswerToAnotherCommandDoesNotAnswerTheNextRequest) {
     EXPECT_EQ(celsius, 1.0f);
 }
 
-TEST_F(DeviceE2E, AQueryThatComesBackAsItsOwnRequestIsAnEcho) {
+TEST_P(DeviceE2E, AQueryThatComesBackAsItsOwnRequestIsAnEcho) {
     for (const qx480::sim::Echo mode : {qx480::sim::Echo::Loopback, qx480::sim::Echo::LocalEcho}) {
         Faults f;
         f.echo = mode;
@@ -306,7 +333,7 @@ TEST_F(DeviceE2E, AQueryThatComesBackAsItsOwnRequestIsAnEcho) {
     }
 }
 
-TEST_F(DeviceE2E, CorruptOrShortResponsesFailAtOnce) {
+TEST_P(DeviceE2E, CorruptOrShortResponsesFailAtOnce) {
     Faults corrupt;
     corrupt.corruptEvery = 1;
     Faults shortLength;
@@ -329,7 +356,7 @@ TEST_F(DeviceE2E, CorruptOrShortResponsesFailAtOnce) {
     EXPECT_TRUE(dev.SoftwareTrigger());
 }
 
-TEST_F(DeviceE2E, AfterAHangUpCallsFailAndARestartedDeviceOpensAfresh) {
+TEST_P(DeviceE2E, AfterAHangUpCallsFailAndARestartedDeviceOpensAfresh) {
     Faults f;
     f.hangUpAfter = 1;
     SetFaults(f);
@@ -344,22 +371,26 @@ TEST_F(DeviceE2E, AfterAHangUpCallsFailAndARestartedDeviceOpensAfresh) {
 
     SetFaults(Faults{});
     ASSERT_TRUE(sim.Start());
-    ASSERT_TRUE(dev.Open(sim.Path().c_str(), 115200));
+    ASSERT_NO_FATAL_FAILURE(ServeOn(sim.Path()));
+    ASSERT_TRUE(dev.Open(port.c_str(), 115200));
     EXPECT_TRUE(dev.SoftwareTrigger());
 }
 
-TEST_F(DeviceE2E, APortHeldByAnotherHandleCannotBeOpened) {
+TEST_P(DeviceE2E, APortHeldByAnotherHandleCannotBeOpened) {
     dev.Close();
     SerialPort holder;
-    ASSERT_TRUE(holder.Open(sim.Path().c_str(), 115200, 8, StopBits::One, Parity::None));
+    ASSERT_TRUE(holder.Open(port.c_str(), 115200, 8, StopBits::One, Parity::None));
     QX480DDG second;
-    EXPECT_FALSE(second.Open(sim.Path().c_str(), 115200));
+    QX480Outcome outcome;
+    EXPECT_FALSE(second.Open(port.c_str(), 115200, outcome));
+    EXPECT_EQ(outcome.status, GetParam() == Transport::Pty ? QX480Status::PortBusy : QX480Status::ServerClosed);
     EXPECT_FALSE(second.IsOpen());
     holder.Close();
-    EXPECT_TRUE(second.Open(sim.Path().c_str(), 115200));
+    // A terminal server lets go of its device a moment after its client left.
+    EXPECT_TRUE(WaitUntil([&] { return second.Open(port.c_str(), 115200); }, std::chrono::milliseconds(2000)));
 }
 
-TEST_F(DeviceE2E, AClosedDeviceSendsNothing) {
+TEST_P(DeviceE2E, AClosedDeviceSendsNothing) {
     dev.Close();
     EXPECT_FALSE(dev.IsOpen());
     QX480Frame out{};
@@ -379,7 +410,7 @@ TEST_F(DeviceE2E, AClosedDeviceSendsNothing) {
     EXPECT_EQ(sim.BytesReceived(), 0u);
 }
 
-TEST_F(DeviceE2E, AnObserverSeesEachFrameSentReceivedAndDropped) {
+TEST_P(DeviceE2E, AnObserverSeesEachFrameSentReceivedAndDropped) {
     std::vector<std::pair<QX480FrameDirection, Bytes>> seen;
     dev.SetFrameObserver(
         [&](QX480FrameDirection d, const std::uint8_t* p, std::size_t n) { seen.emplace_back(d, Bytes(p, p + n)); });

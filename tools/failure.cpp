@@ -11,8 +11,9 @@ std::string DescribeFailure(const QX480Outcome& outcome, const std::string& port
     return QX480FailureLine(outcome.status, port, what, 0);
 }
 
-std::string DescribeOpenFailure(const QX480Outcome& outcome, const std::string& port, int baud) {
-    return QX480FailureLine(outcome.status, port, "opening it", baud);
+std::string DescribeOpenFailure(const QX480Outcome& outcome, const std::string& port, int baud,
+                                const std::string& detail) {
+    return QX480FailureLine(outcome.status, port, "opening it", baud, detail);
 }
 
 Failure DeviceFailure(const QX480Outcome& outcome, const std::string& port, const std::string& what) {

@@ -27,8 +27,10 @@ int FailureExitStatus(QX480Status status);
 std::string DescribeFailure(const QX480Outcome& outcome, const std::string& port, const std::string& what);
 
 // The one line that says why `port` did not open at `baud` ("no such port
-// /dev/ttyUSB9", "/dev/ttyUSB0 is in use by another program", ...).
-std::string DescribeOpenFailure(const QX480Outcome& outcome, const std::string& port, int baud);
+// /dev/ttyUSB9", "/dev/ttyUSB0 is in use by another program", ...), with
+// `detail`, what a terminal server said (SerialPort::OpenFailureDetail), at its end.
+std::string DescribeOpenFailure(const QX480Outcome& outcome, const std::string& port, int baud,
+                                const std::string& detail = "");
 
 // A device outcome as a failure with its line.
 Failure DeviceFailure(const QX480Outcome& outcome, const std::string& port, const std::string& what);

@@ -73,7 +73,8 @@ int RunSteps(const Invocation& inv, const std::string& environmentPort, std::ost
     QX480DDG device;
     QX480Outcome opened;
     if (!device.Open(SystemPortName(port).c_str(), inv.baud, opened)) {
-        const Failure failure{FailureKind(opened.status), EXIT_OPEN, {DescribeOpenFailure(opened, port, inv.baud)}};
+        const std::string line = DescribeOpenFailure(opened, port, inv.baud, device.Port().OpenFailureDetail());
+        const Failure failure{FailureKind(opened.status), EXIT_OPEN, {line}};
         return Fail("", failure, inv.json, out, err);
     }
     if (inv.trace) {

@@ -31,6 +31,11 @@ class Status(enum.IntEnum):
     ECHO = -14
     MEMORY = -15
     INTERNAL = -16
+    UNKNOWN_HOST = -17
+    CONNECTION_REFUSED = -18
+    NO_CONNECTION = -19
+    SERVER_CLOSED = -20
+    NEGOTIATION = -21
 
 
 def _known(status: int) -> Status | int:
@@ -122,6 +127,26 @@ class InternalError(Error):
     """The library failed for a reason of its own."""
 
 
+class UnknownHostError(Error, ConnectionError):
+    """The terminal server's host name is not known."""
+
+
+class RefusedConnectionError(Error, ConnectionRefusedError):
+    """The host refused the connection: nothing listens on that port."""
+
+
+class NoConnectionError(Error, ConnectionError):
+    """The host did not answer, or the network cannot reach it."""
+
+
+class ServerClosedError(Error, ConnectionError):
+    """The server closed the connection: its port is in use, or its device failed."""
+
+
+class NegotiationError(Error, ConnectionError):
+    """The server did not answer, or refused, the RFC 2217 negotiation."""
+
+
 ERRORS: dict[int, type[Error]] = {
     Status.ARGUMENT: ArgumentError,
     Status.NOT_OPEN: NotOpenError,
@@ -139,6 +164,11 @@ ERRORS: dict[int, type[Error]] = {
     Status.ECHO: EchoError,
     Status.MEMORY: OutOfMemoryError,
     Status.INTERNAL: InternalError,
+    Status.UNKNOWN_HOST: UnknownHostError,
+    Status.CONNECTION_REFUSED: RefusedConnectionError,
+    Status.NO_CONNECTION: NoConnectionError,
+    Status.SERVER_CLOSED: ServerClosedError,
+    Status.NEGOTIATION: NegotiationError,
 }
 """The exception class of each failure status."""
 
