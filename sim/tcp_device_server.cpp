@@ -198,6 +198,11 @@ int TcpDeviceServer::Await(short events, int timeoutMs) {
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
         if (m_stop) return -1;
+        // The client first: one that has just left makes way for the next instead of turning it away.
+        if (events != 0) {
+            const int revents = detail::WaitSocket(m_client, events, 0);
+            if (revents != 0) return revents;
+        }
         TurnAway();
         int slice = STOP_POLL_MS;
         if (timeoutMs >= 0) {
@@ -206,12 +211,10 @@ int TcpDeviceServer::Await(short events, int timeoutMs) {
             slice = static_cast<int>(std::min<long long>(left, STOP_POLL_MS));
         }
         if (events == 0) {
-            // Only the time: the client is looked at for a close, not for data.
-            std::this_thread::sleep_for(std::chrono::milliseconds(slice));
+            std::this_thread::sleep_for(std::chrono::milliseconds(slice));  // a pause the faults asked for
             continue;
         }
         const int revents = detail::WaitSocket(m_client, events, slice);
-        if (revents < 0) return -1;
         if (revents != 0) return revents;
     }
 }
