@@ -403,6 +403,9 @@ static void test_open_arguments(void) {
     CHECK_OPEN_FAILS(g_ports[CLEAN], -1, QX480_ERR_ARGUMENT);
     CHECK_OPEN_FAILS(g_ports[CLEAN], INT32_MIN, QX480_ERR_ARGUMENT);
     qx480_close(NULL);
+    /* Names that are network addresses reach the network backend: malformed, and nothing listening. */
+    CHECK_OPEN_FAILS("socket://127.0.0.1", BAUD, QX480_ERR_ARGUMENT);
+    CHECK_OPEN_FAILS("socket://127.0.0.1:1", BAUD, QX480_ERR_CONNECTION_REFUSED);
 }
 
 #ifdef _WIN32

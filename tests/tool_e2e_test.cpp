@@ -351,6 +351,11 @@ TEST_F(ToolProgram, ExitsThreeWhenThePortFailsAndFiveWhenTheDeviceRefuses) {
     const Result missing = Program("--port /dev/qx480-no-such-port temp");
     EXPECT_EQ(missing.status, 3);
     EXPECT_EQ(missing.err, "no such port /dev/qx480-no-such-port\n");
+    const Result unreachable = Program("--port socket://127.0.0.1:1 temp");  // nothing listens on port 1
+    EXPECT_EQ(unreachable.status, 3);
+    EXPECT_EQ(unreachable.err,
+              "cannot open socket://127.0.0.1:1: the host refused the connection (is the terminal server's port "
+              "right?)\n");
     const Result refused = Program("--simulate delay 1 20s");
     EXPECT_EQ(refused.status, 5);
     EXPECT_EQ(Lines(refused.err).size(), 1u);

@@ -66,7 +66,7 @@ TEST_F(ToolOnWindows, ASessionSetsAndReadsBackThroughTheComPort) {
     EXPECT_EQ(v.at("temperature_c"), 29.59375);
 }
 
-TEST_F(ToolOnWindows, RefusalsMissingPortsAndSimulateAreOneLineEach) {
+TEST_F(ToolOnWindows, RefusalsAndMissingPortsAreOneLineEach) {
     const Result refused = RunTool({"--port", port, "delay", "1", "20s"});
     EXPECT_EQ(refused.status, qx480::EXIT_REFUSED);
     EXPECT_EQ(refused.err, "the device on " + port + " refused the delay 20 s for channel 1\n");
@@ -74,11 +74,13 @@ TEST_F(ToolOnWindows, RefusalsMissingPortsAndSimulateAreOneLineEach) {
     const Result missing = RunTool({"--port", "COM200", "temp"});
     EXPECT_EQ(missing.status, qx480::EXIT_OPEN);
     EXPECT_EQ(missing.err, "no such port COM200\n");
+}
 
-    const Result simulate = RunTool({"--simulate", "temp"});
-    EXPECT_EQ(simulate.status, qx480::EXIT_USAGE);
-    EXPECT_EQ(Lines(simulate.err).size(), 1u);
-    EXPECT_NE(simulate.err.find("name a real port with --port"), std::string::npos) << simulate.err;
+TEST_F(ToolOnWindows, SimulateServesTheBuiltInDeviceOnALoopbackSocket) {
+    const Result simulate = RunTool({"--simulate", "delay", "1", "10ns", "status"});
+    EXPECT_EQ(simulate.status, qx480::EXIT_OK) << simulate.err;
+    EXPECT_NE(simulate.out.find("port          socket://127.0.0.1:"), std::string::npos) << simulate.out;
+    EXPECT_EQ(RunProgram({"--simulate", "status"}), 0);
 }
 
 TEST_F(ToolOnWindows, TheProgramExitsWithTheStatusOfTheOutcome) {

@@ -121,20 +121,25 @@ def start_sim(sim_program: str, tmp_path: Path) -> Iterator[Callable[..., Simula
     """Starts simulated devices with the given flags; each one is ready (its link made) when it is returned."""
     started: list[Simulator] = []
 
-    def start(*flags: str, link: str | None = None) -> Simulator:
-        """Starts one device; `link` reuses a path (of a device that has ended), else a new one."""
+    def start(*flags: str, link: str | None = None, listen: bool = False) -> Simulator:
+        """Starts one device; `link` reuses a path (of a device that has ended), else a new one.
+
+        With `listen` the device serves a free loopback TCP port instead, and `link` is its socket:// URL.
+        """
         link = link or str(tmp_path / f"qx480-{len(started)}")
+        line = ["--listen", "0"] if listen else ["--link", link]
         process = subprocess.Popen(
-            [sim_program, "--link", link, "--trace", *flags],
+            [sim_program, *line, "--trace", *flags],
             stdout=subprocess.PIPE,
             stderr=subprocess.PIPE,
             text=True,
         )
         trace = DeviceTrace()
         threading.Thread(target=_collect, args=(process.stderr, trace), daemon=True).start()
-        sim = Simulator(process, link, _first_line(process), trace)
+        first = _first_line(process)
+        sim = Simulator(process, first if listen else link, first, trace)
         started.append(sim)
-        assert sim.tty and os.path.islink(link), f"qx480-sim did not start: {trace.lines}"
+        assert sim.tty and (listen or os.path.islink(link)), f"qx480-sim did not start: {trace.lines}"
         return sim
 
     yield start

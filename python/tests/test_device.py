@@ -126,6 +126,21 @@ def test_fire_sends_one_software_trigger(device: qx480.Device, sim: Simulator) -
     assert frame_fields(sim.sent(1)[0])[:2] == (SOFTWARE_TRIG, ACCEPTED)
 
 
+def test_a_device_behind_a_socket_url_is_reached(start_sim: Callable[..., Simulator]) -> None:
+    sim = start_sim(listen=True)
+    assert sim.link.startswith("socket://127.0.0.1:")
+    with qx480.Device(sim.link) as dg:
+        dg.fire()
+    assert sim.received(1) == [frame(SOFTWARE_TRIG)]
+
+
+def test_a_refused_connection_is_its_own_error_naming_the_port(start_sim: Callable[..., Simulator]) -> None:
+    sim = start_sim(listen=True)
+    sim.stop()
+    with pytest.raises(qx480.RefusedConnectionError, match=sim.link):
+        qx480.Device(sim.link)
+
+
 @pytest.mark.parametrize(
     ("rate", "ticks"),
     [("1kHz", 250000), (1000.0, 250000), (1000, 250000), ("3MHz", 83), (3e6, 83), (Decimal("2.5e6"), 100),

@@ -94,6 +94,13 @@ def test_fire_sends_a_software_trigger(start_sim: Callable[..., Simulator], serv
     assert requests_of(sim, 1) == [(SOFTWARE_TRIG, 0, b"")]
 
 
+def test_a_port_that_is_a_socket_url_reaches_the_device(start_sim: Callable[..., Simulator], server: Proxy) -> None:
+    sim = start_sim(listen=True)
+    dg = server(sim.link)
+    dg.Fire()
+    assert requests_of(sim, 1) == [(SOFTWARE_TRIG, 0, b"")]
+
+
 def test_one_request_for_all_timing_attributes_is_one_exchange(
     start_sim: Callable[..., Simulator], server: Proxy
 ) -> None:
