@@ -94,6 +94,26 @@ void PlacementRows(const CollectingReporter& r, const std::string& run, const st
     ExchangeRow(r, run, "timing", "exchange: ReadTimingConfig, " + placement, floorUs);
 }
 
+// The same ReadTemperature through ser2net, against the pseudo-terminal directly.
+void Ser2netRows(const CollectingReporter& r) {
+    const std::string run = "exchange/ser2net";
+    const double ptyUs = LatencyRow(r, run, "pty", "ser2net: ReadTemperature on the pty directly", "reference");
+    const struct {
+        const char* kind;
+        const char* what;
+    } ROWS[] = {
+        {"socket", "ser2net: ReadTemperature, socket://"},
+        {"rfc2217", "ser2net: ReadTemperature, rfc2217://"},
+        {"socket_nodelay", "ser2net: ReadTemperature, socket://, chardelay off"},
+        {"rfc2217_nodelay", "ser2net: ReadTemperature, rfc2217://, chardelay off"},
+    };
+    for (const auto& row : ROWS) {
+        const auto* median = r.Counter(run, std::string(row.kind) + "_median_us");
+        const std::string ratio = median != nullptr && ptyUs > 0 ? Format("%.2f x the pty", *median / ptyUs) : "";
+        LatencyRow(r, run, row.kind, row.what, ratio);
+    }
+}
+
 void WaitingRow(const CollectingReporter& r) {
     const std::string name = "waiting/ReadTemperature_no_answer";
     const std::string what = "waiting: ReadTemperature, no answer (1000 ms limit)";
@@ -118,6 +138,7 @@ void PrintTable(const CollectingReporter& r) {
     CodecRow(r, "codec/ParseFrame/358B", "codec: ParseFrame, 358-byte frame");
     PlacementRows(r, "exchange/round_trips_cross_cpu", "caller on another CPU");
     PlacementRows(r, "exchange/round_trips_same_cpu", "caller on the same CPU");
+    Ser2netRows(r);
     WaitingRow(r);
 }
 

@@ -1,7 +1,8 @@
 // Exchanges with the simulated device over a pseudo-terminal, beside the
 // floor of a bare poll-based ping-pong on the same kind of line, measured in
-// turns in one run, and the CPU time of a call that waits out its limit
-// because no answer comes.
+// turns in one run; the same exchange through ser2net as socket:// and as
+// rfc2217:// beside the pseudo-terminal directly; and the CPU time of a call
+// that waits out its limit because no answer comes.
 #include <benchmark/benchmark.h>
 #include <sched.h>
 #include <time.h>
@@ -15,6 +16,7 @@
 #include "latency.h"
 #include "pty_ping_pong.h"
 #include "qx480ddg.h"
+#include "ser2net.h"
 #include "simulated_device.h"
 #include "table.h"
 
@@ -30,6 +32,8 @@ using qx480::bench::Latencies;
 using qx480::test::AllocationMeter;
 
 constexpr int CALLS = 10000;
+// Through ser2net an exchange takes milliseconds: fewer calls keep the run short.
+constexpr int SER2NET_CALLS = 1000;
 
 // The simulated device on its pseudo-terminal and a driver that has it open;
 // the driver closes first.
@@ -37,6 +41,11 @@ class SimulatedLine {
 public:
     explicit SimulatedLine(const qx480::sim::Faults& faults = {}) : m_sim(OptionsWith(faults)) {
         m_ok = m_sim.Start() && m_device.Open(m_sim.Path().c_str(), BAUD);
+    }
+    // Through a ser2net in front of the device's line: socket:// when `raw`, else rfc2217://.
+    SimulatedLine(bool raw, bool charDelay) : m_sim(OptionsWith({})) {
+        m_ok = m_sim.Start() && m_ser2net.Start(m_sim.Path(), charDelay) &&
+               m_device.Open((raw ? m_ser2net.RawUrl() : m_ser2net.Rfc2217Url()).c_str(), BAUD);
     }
     bool Ok() const { return m_ok; }
     QX480DDG& Device() { return m_device; }
@@ -49,6 +58,7 @@ private:
         return options;
     }
     qx480::sim::SimulatedDevice m_sim;
+    qx480::test::Ser2net m_ser2net;
     QX480DDG m_device;
     bool m_ok = false;
 };
@@ -71,8 +81,8 @@ bool WarmUp(RoundTrip& r) {
 
 // Times each call on its own and gives each kind a block of calls in turn,
 // so that the load of the shared machine falls alike on all of them.
-bool Measure(std::vector<RoundTrip>& kinds) {
-    for (int round = 0; round < CALLS / CALLS_PER_BLOCK; ++round) {
+bool Measure(std::vector<RoundTrip>& kinds, int calls = CALLS) {
+    for (int round = 0; round < calls / CALLS_PER_BLOCK; ++round) {
         for (RoundTrip& r : kinds) {
             const AllocationMeter allocations(AllocationMeter::ThisThread);
             for (int i = 0; i < CALLS_PER_BLOCK; ++i) {
@@ -161,6 +171,45 @@ void RoundTrips(benchmark::State& state) {
     }
 }
 
+// ReadTemperature on five simulated devices in turns: one on its
+// pseudo-terminal, the others behind ser2net's raw TCP accepter or its telnet
+// (RFC 2217) accepter, with ser2net's character delay (its default) and
+// without; all on loopback, unpinned.
+void ThroughSer2net(benchmark::State& state) {
+    if (!qx480::test::HaveSer2net()) {
+        state.SkipWithError("ser2net is not installed");
+        return;
+    }
+    SimulatedLine pty;
+    SimulatedLine raw(true, true);
+    SimulatedLine rfc2217(false, true);
+    SimulatedLine rawNoDelay(true, false);
+    SimulatedLine rfc2217NoDelay(false, false);
+    if (!pty.Ok() || !raw.Ok() || !rfc2217.Ok() || !rawNoDelay.Ok() || !rfc2217NoDelay.Ok()) {
+        state.SkipWithError("cannot start a simulated device, ser2net, or open a line");
+        return;
+    }
+    float celsius = 0;
+    std::vector<RoundTrip> kinds;
+    kinds.push_back({"pty", [&] { return pty.Device().ReadTemperature(&celsius); }});
+    kinds.push_back({"socket", [&] { return raw.Device().ReadTemperature(&celsius); }});
+    kinds.push_back({"rfc2217", [&] { return rfc2217.Device().ReadTemperature(&celsius); }});
+    kinds.push_back({"socket_nodelay", [&] { return rawNoDelay.Device().ReadTemperature(&celsius); }});
+    kinds.push_back({"rfc2217_nodelay", [&] { return rfc2217NoDelay.Device().ReadTemperature(&celsius); }});
+    for (auto _ : state) {
+        for (RoundTrip& r : kinds) {
+            if (!WarmUp(r)) return state.SkipWithError("a call failed");
+        }
+        if (!Measure(kinds, SER2NET_CALLS)) return state.SkipWithError("a call failed");
+    }
+    for (RoundTrip& r : kinds) {
+        const std::string name = r.name;
+        state.counters[name + "_median_us"] = r.latencies.MedianUs();
+        state.counters[name + "_p99_us"] = r.latencies.P99Us();
+        state.counters[name + "_calls"] = static_cast<double>(r.latencies.Count());
+    }
+}
+
 double ThreadCpuMs() {
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
@@ -206,6 +255,7 @@ BENCHMARK(RoundTrips<true>)
     ->Iterations(1)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(ThroughSer2net)->Name("exchange/ser2net")->Iterations(1)->UseRealTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(WaitWithoutAnswer)
     ->Name("waiting/ReadTemperature_no_answer")
     ->Iterations(WAITING_CALLS)

@@ -91,7 +91,16 @@ long SendSome(SocketHandle socket, const void* bytes, std::size_t size) {
 #endif
 }
 
-long ReceiveSome(SocketHandle socket, void* bytes, std::size_t size) { return recv(socket, bytes, size, 0); }
+// Linux delays its ACKs and falls back out of quick-ACK mode on its own; a
+// server that holds small writes back until they are acknowledged (Nagle:
+// ser2net answering a purge, then the device) would then wait up to 40 ms.
+long ReceiveSome(SocketHandle socket, void* bytes, std::size_t size) {
+    const long got = recv(socket, bytes, size, 0);
+#ifdef TCP_QUICKACK
+    if (got > 0) SetOption(socket, IPPROTO_TCP, TCP_QUICKACK, 1);
+#endif
+    return got;
+}
 
 void TuneConnection(SocketHandle socket) {
     SetOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);

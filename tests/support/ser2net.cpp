@@ -62,8 +62,9 @@ std::set<unsigned> ListeningPorts() {
     return ports;
 }
 
-std::string Yaml(const std::string& device, std::uint16_t rawPort, std::uint16_t rfc2217Port) {
-    const std::string connector = "  connector: serialdev," + device + "," + std::to_string(LINE_RATE) + "n81,local\n";
+std::string Yaml(const std::string& device, std::uint16_t rawPort, std::uint16_t rfc2217Port, bool charDelay) {
+    const std::string connector = "  connector: serialdev," + device + "," + std::to_string(LINE_RATE) + "n81,local\n" +
+                                  (charDelay ? "" : "  options:\n    chardelay: false\n");
     return "connection: &raw\n  accepter: tcp,127.0.0.1," + std::to_string(rawPort) + "\n" + connector +
            "connection: &rfc2217\n  accepter: telnet(rfc2217),tcp,127.0.0.1," + std::to_string(rfc2217Port) + "\n" +
            connector;
@@ -81,7 +82,7 @@ Ser2net::~Ser2net() {
     }
 }
 
-bool Ser2net::Start(const std::string& device) {
+bool Ser2net::Start(const std::string& device, bool charDelay) {
     char folder[] = "/tmp/qx480-ser2net.XXXXXX";
     if (mkdtemp(folder) == nullptr) {
         m_error = "no temporary folder";
@@ -91,7 +92,7 @@ bool Ser2net::Start(const std::string& device) {
     m_rawPort = FreePort();
     m_rfc2217Port = FreePort();
     const std::string config = m_folder + "/ser2net.yaml";
-    std::ofstream(config) << Yaml(device, m_rawPort, m_rfc2217Port);
+    std::ofstream(config) << Yaml(device, m_rawPort, m_rfc2217Port, charDelay);
     const std::string log = m_folder + "/ser2net.log";
 
     m_pid = fork();

@@ -21,8 +21,11 @@ public:
     Ser2net& operator=(const Ser2net&) = delete;
 
     // Starts ser2net on `device` and waits until both accepters listen.
-    // False, with Error() set, when it cannot be started or does not listen.
-    bool Start(const std::string& device);
+    // Without `charDelay` ser2net sends what the device wrote at once instead
+    // of waiting for the line to go quiet (its chardelay option, on by
+    // default). False, with Error() set, when it cannot be started or does
+    // not listen.
+    bool Start(const std::string& device, bool charDelay = true);
     // socket://127.0.0.1:PORT and rfc2217://127.0.0.1:PORT.
     std::string RawUrl() const;
     std::string Rfc2217Url() const;
