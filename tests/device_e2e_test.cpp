@@ -9,6 +9,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "frames.h"
 #include "golden_frames.h"
@@ -374,6 +375,26 @@ TEST_P(DeviceE2E, AfterAHangUpCallsFailAndARestartedDeviceOpensAfresh) {
     ASSERT_NO_FATAL_FAILURE(ServeOn(sim.Path()));
     ASSERT_TRUE(dev.Open(port.c_str(), 115200));
     EXPECT_TRUE(dev.SoftwareTrigger());
+}
+
+TEST_P(DeviceE2E, ATerminalServerKilledDuringACallFailsItAtOnceAndANewOneOpensAgain) {
+    if (GetParam() == Transport::Pty) GTEST_SKIP() << "no terminal server in front of the pseudo-terminal";
+    Faults f;
+    f.answerDelayMs = 700;
+    SetFaults(f);
+    std::thread killer([&] {
+        if (sim.WaitForRequests(1, 2000)) ser2net->Kill();
+    });
+    const auto start = Clock::now();
+    float celsius = 0;
+    EXPECT_EQ(StatusOf([&](QX480Outcome& o) { return dev.ReadTemperature(&celsius, o); }), QX480Status::PortFailed);
+    EXPECT_LT(MillisecondsSince(start), 700) << "the drop is noticed, not the limit waited out";
+    killer.join();
+
+    SetFaults(Faults{});
+    ASSERT_NO_FATAL_FAILURE(ServeOn(sim.Path()));
+    ASSERT_TRUE(dev.Open(port.c_str(), 115200));
+    EXPECT_TRUE(dev.ReadTemperature(&celsius));
 }
 
 TEST_P(DeviceE2E, APortHeldByAnotherHandleCannotBeOpened) {
