@@ -1,8 +1,10 @@
 #include "responder.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <string>
 
 #include "commands.h"
 #include "frame.h"
@@ -350,6 +352,17 @@ void Responder::Shape(const std::vector<std::uint8_t>& response, std::vector<std
         chunks.push_back(std::move(chunk));
         from = to;
     }
+}
+
+void TraceFrame(const char* direction, const std::vector<std::uint8_t>& frame) {
+    std::string line = std::string(direction) + ":";
+    char byte[4];
+    for (std::uint8_t b : frame) {
+        std::snprintf(byte, sizeof byte, " %02X", b);
+        line += byte;
+    }
+    line += "\n";
+    std::fputs(line.c_str(), stderr);
 }
 
 }  // namespace sim

@@ -191,5 +191,23 @@ private:
     bool m_hungUp = false;
 };
 
+// "rx: EB 90 ..." or "tx: ..." on standard error: one frame a simulated device received or sent.
+void TraceFrame(const char* direction, const std::vector<std::uint8_t>& frame);
+
+// Puts `reply` on a line: `pause(ms)` before each chunk that asks for one and
+// `write(bytes)` for its bytes, both false when the line is gone or the
+// device stops; with `trace` the request and the response go to TraceFrame.
+// False when the line failed or the reply hangs up.
+template <class Pause, class Write>
+bool SendReply(const Reply& reply, bool trace, Pause pause, Write write) {
+    if (trace && !reply.request.empty()) TraceFrame("rx", reply.request);
+    for (const Chunk& chunk : reply.chunks) {
+        if (chunk.delayMs > 0 && !pause(chunk.delayMs)) return false;
+        if (!write(chunk.bytes)) return false;
+    }
+    if (trace && !reply.response.empty()) TraceFrame("tx", reply.response);
+    return !reply.hangUp;
+}
+
 }  // namespace sim
 }  // namespace qx480

@@ -76,17 +76,6 @@ int OpenRawTty(const std::string& path) {
     return fd;
 }
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    char byte[4];
-    for (std::uint8_t b : bytes) {
-        std::snprintf(byte, sizeof byte, "%02X ", b);
-        text += byte;
-    }
-    if (!text.empty()) text.pop_back();
-    return text;
-}
-
 }  // namespace
 
 SimulatedDevice::SimulatedDevice(const Options& options)
@@ -251,13 +240,9 @@ bool SimulatedDevice::Pump() {
 }
 
 bool SimulatedDevice::Send(const Reply& reply) {
-    if (m_trace && !reply.request.empty()) Trace("rx", reply.request);
-    for (const Chunk& chunk : reply.chunks) {
-        if (chunk.delayMs > 0 && !Pause(chunk.delayMs)) return false;
-        if (!WriteAll(chunk.bytes)) return false;
-    }
-    if (m_trace && !reply.response.empty()) Trace("tx", reply.response);
-    return !reply.hangUp;
+    return SendReply(
+        reply, m_trace, [this](int ms) { return Pause(ms); },
+        [this](const std::vector<std::uint8_t>& bytes) { return WriteAll(bytes); });
 }
 
 // Sleeps, but returns false at once when Stop() is called.
@@ -318,11 +303,6 @@ void SimulatedDevice::CloseLine() {
     CloseFd(m_fd);
     CloseFd(m_ownSlave);
     RemoveLink();
-}
-
-void SimulatedDevice::Trace(const char* direction, const std::vector<std::uint8_t>& frame) const {
-    const std::string line = std::string(direction) + ": " + Hex(frame) + "\n";
-    std::fputs(line.c_str(), stderr);
 }
 
 std::string SimulatedDevice::Path() const {

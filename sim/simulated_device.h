@@ -96,7 +96,6 @@ private:
     // 0 once timeoutMs passed, -1 on Stop() or a failed poll().
     int Await(short events, int timeoutMs);
     void AwaitHostRead();
-    void Trace(const char* direction, const std::vector<std::uint8_t>& frame) const;
     void CloseLine();
     void JoinThread();
 

@@ -56,17 +56,6 @@ std::uint16_t BoundPort(SocketHandle listener) {
     return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
 }
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    char byte[4];
-    for (std::uint8_t b : bytes) {
-        std::snprintf(byte, sizeof byte, "%02X ", b);
-        text += byte;
-    }
-    if (!text.empty()) text.pop_back();
-    return text;
-}
-
 }  // namespace
 
 TcpDeviceServer::TcpDeviceServer(const Options& options)
@@ -168,13 +157,9 @@ void TcpDeviceServer::TurnAway() {
 }
 
 bool TcpDeviceServer::Send(const Reply& reply) {
-    if (m_trace && !reply.request.empty()) Trace("rx", reply.request);
-    for (const Chunk& chunk : reply.chunks) {
-        if (chunk.delayMs > 0 && !Pause(chunk.delayMs)) return false;
-        if (!SendAll(chunk.bytes)) return false;
-    }
-    if (m_trace && !reply.response.empty()) Trace("tx", reply.response);
-    return !reply.hangUp;
+    return SendReply(
+        reply, m_trace, [this](int ms) { return Pause(ms); },
+        [this](const std::vector<std::uint8_t>& bytes) { return SendAll(bytes); });
 }
 
 bool TcpDeviceServer::SendAll(const std::vector<std::uint8_t>& bytes) {
@@ -217,11 +202,6 @@ int TcpDeviceServer::Await(short events, int timeoutMs) {
         const int revents = detail::WaitSocket(m_client, events, slice);
         if (revents != 0) return revents;
     }
-}
-
-void TcpDeviceServer::Trace(const char* direction, const std::vector<std::uint8_t>& frame) const {
-    const std::string line = std::string(direction) + ": " + Hex(frame) + "\n";
-    std::fputs(line.c_str(), stderr);
 }
 
 DeviceState TcpDeviceServer::State() const {

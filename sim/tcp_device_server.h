@@ -62,7 +62,6 @@ private:
     // connections; false on Stop().
     int Await(short events, int timeoutMs);
     bool Pause(int ms);
-    void Trace(const char* direction, const std::vector<std::uint8_t>& frame) const;
 
     const bool m_trace;
     const bool m_optionsValid;

@@ -17,6 +17,7 @@
 
 #include "hex.h"
 #include "qx480ddg.h"
+#include "ser2net.h"
 #include "status_of.h"
 #include "tcp_device_server.h"
 
@@ -119,19 +120,6 @@ QX480Status OpenStatus(QX480DDG& dev, const std::string& name) {
     return outcome.status;
 }
 
-// A loopback port that refuses connections: bound a moment ago, closed again.
-std::uint16_t ClosedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 TEST(NetworkPort, MalformedAddressesAreRefusedBeforeAnyConnection) {
     for (const char* name : {"socket://", "socket://host", "socket://host:", "socket://:4000", "socket://host:0",
                              "socket://host:65536", "socket://host:40x", "socket://ho st:4000", "rfc2217://::1:4000",
@@ -165,7 +153,8 @@ TEST(NetworkPort, EveryFormOfTheHostReachesTheDevice) {
 TEST(NetworkPort, ARefusedConnectionAndAnUnknownHostSaySoWithinTheOpenLimit) {
     QX480DDG dev;
     auto start = Clock::now();
-    EXPECT_EQ(OpenStatus(dev, "socket://127.0.0.1:" + std::to_string(ClosedPort())), QX480Status::ConnectionRefused);
+    EXPECT_EQ(OpenStatus(dev, "socket://127.0.0.1:" + std::to_string(qx480::test::FreeLoopbackPort())),
+              QX480Status::ConnectionRefused);
     EXPECT_LT(MillisecondsSince(start), 1000) << "a refusal is known at once";
     start = Clock::now();
     EXPECT_EQ(OpenStatus(dev, "rfc2217://no-such-host.invalid:4000"), QX480Status::UnknownHost);

@@ -26,23 +26,6 @@ constexpr auto LISTEN_LIMIT = std::chrono::seconds(10);
 constexpr unsigned TCP_LISTEN_STATE = 0x0A;
 constexpr int LINE_RATE = 115200;
 
-// A loopback port nobody listens on now. Another program may take it before
-// ser2net does; Start then fails rather than testing the wrong server.
-std::uint16_t FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    std::uint16_t port = 0;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (fd >= 0) close(fd);
-    return port;
-}
-
 // The local ports in LISTEN state that /proc/net/tcp shows.
 std::set<unsigned> ListeningPorts() {
     std::ifstream table("/proc/net/tcp");
@@ -72,6 +55,21 @@ std::string Yaml(const std::string& device, std::uint16_t rawPort, std::uint16_t
 
 }  // namespace
 
+std::uint16_t FreeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    std::uint16_t port = 0;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    if (fd >= 0) close(fd);
+    return port;
+}
+
 bool HaveSer2net() { return std::system("command -v ser2net >/dev/null 2>&1") == 0; }
 
 Ser2net::~Ser2net() {
@@ -89,8 +87,11 @@ bool Ser2net::Start(const std::string& device, bool charDelay) {
         return false;
     }
     m_folder = folder;
-    m_rawPort = FreePort();
-    m_rfc2217Port = FreePort();
+    // Another program may take a port before ser2net does: Start then fails rather than test the wrong server.
+    m_rawPort = FreeLoopbackPort();
+    do {
+        m_rfc2217Port = FreeLoopbackPort();
+    } while (m_rfc2217Port == m_rawPort);
     const std::string config = m_folder + "/ser2net.yaml";
     std::ofstream(config) << Yaml(device, m_rawPort, m_rfc2217Port, charDelay);
     const std::string log = m_folder + "/ser2net.log";

@@ -46,5 +46,9 @@ private:
 // True when ser2net is on the PATH.
 bool HaveSer2net();
 
+// A loopback port nobody listens on now (0 when none could be found): bound
+// by the system, then let go. Another program may take it at any time.
+std::uint16_t FreeLoopbackPort();
+
 }  // namespace test
 }  // namespace qx480
