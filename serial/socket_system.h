@@ -48,7 +48,8 @@ SocketHandle AcceptConnection(SocketHandle listener);
 long SendSome(SocketHandle socket, const void* bytes, std::size_t size);
 long ReceiveSome(SocketHandle socket, void* bytes, std::size_t size);
 // TCP_NODELAY, and keepalive probes that notice a server gone within about
-// KEEPALIVE_IDLE_S + KEEPALIVE_COUNT * KEEPALIVE_INTERVAL_S seconds.
+// KEEPALIVE_IDLE_S + KEEPALIVE_COUNT * KEEPALIVE_INTERVAL_S seconds (Windows
+// sends 10 probes, not KEEPALIVE_COUNT).
 void TuneConnection(SocketHandle socket);
 
 constexpr int KEEPALIVE_IDLE_S = 10;

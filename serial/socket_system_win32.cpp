@@ -67,13 +67,27 @@ bool ConnectSucceeded(SocketHandle socket, SocketErrorKind& why) {
     return error == 0;
 }
 
-// WSAPoll reports a refused connect as POLLERR|POLLHUP, which the caller
-// takes as done and then asks ConnectSucceeded.
+// select() rather than WSAPoll: WSAPoll of Windows before 10 version 2004
+// never reports a connect that failed, which would then look like a host
+// that does not answer. A failed connect shows in the exception set.
 int WaitSocket(SocketHandle socket, short events, int timeoutMs) {
-    WSAPOLLFD entry{socket, events, 0};
-    const int ready = WSAPoll(&entry, 1, timeoutMs);
-    if (ready > 0) return entry.revents;
-    return ready == 0 ? 0 : -1;
+    fd_set readable;
+    fd_set writable;
+    fd_set failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    if ((events & POLLIN) != 0) FD_SET(socket, &readable);
+    if ((events & POLLOUT) != 0) FD_SET(socket, &writable);
+    FD_SET(socket, &failed);
+    timeval limit{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+    const int ready = select(0, &readable, &writable, &failed, timeoutMs < 0 ? nullptr : &limit);
+    if (ready <= 0) return ready == 0 ? 0 : -1;
+    int revents = 0;
+    if (FD_ISSET(socket, &readable)) revents |= POLLIN;
+    if (FD_ISSET(socket, &writable)) revents |= POLLOUT;
+    if (FD_ISSET(socket, &failed)) revents |= POLLERR;
+    return revents;
 }
 
 SocketHandle AcceptConnection(SocketHandle listener) {
