@@ -1,5 +1,6 @@
 // qx480-sim: a simulated QX480DDG on a pseudo-terminal, on a given tty or
-// on a TCP port, until SIGINT or SIGTERM (Windows: Ctrl+C; TCP only).
+// on a TCP port, until SIGINT or SIGTERM (Windows: Ctrl+C; TCP only);
+// SIGUSR1 and SIGUSR2 move its temperature up and down.
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -40,6 +41,7 @@ struct Config {
     Options options;
     std::string port;
     Listen listen;
+    float temperatureStep = 1.0f;
     bool help = false;
     bool version = false;
 };
@@ -235,6 +237,9 @@ std::vector<Flag> Flags(Config& c) {
         {"--temp", "CELSIUS", "the temperature READ_TEMP reports" + Default(defaults.state.temperature),
          Float(s.temperature)},
         {"--temp-drift", "", "let the temperature wander within 1 degree", Set(c.options.temperatureDrift)},
+        {"--temp-step", "CELSIUS",
+         "what SIGUSR1 adds to the temperature and SIGUSR2 takes from it" + Default(Config().temperatureStep),
+         Float(c.temperatureStep)},
         {"--max-delay", "COUNTS", "longest delay accepted, in 10 ps counts" + Default(defaults.limits.maxDelayCounts),
          Unsigned(l.maxDelayCounts)},
         {"--max-width", "COUNTS",
@@ -274,7 +279,8 @@ void PrintUsage(const std::vector<Flag>& flags) {
         "Usage: qx480-sim [OPTION]...\n"
         "Simulates a QX480DDG on a new pseudo-terminal (or with --listen on a TCP port,\n"
         "the only way on Windows) and prints the path or URL a host opens;\n"
-        "runs until Ctrl+C or SIGTERM. Defaults in parentheses.\n\n");
+        "runs until Ctrl+C or SIGTERM. SIGUSR1 raises the temperature by --temp-step,\n"
+        "SIGUSR2 lowers it; each change prints \"temperature CELSIUS\". Defaults in parentheses.\n\n");
     for (const Flag& flag : flags) {
         const std::string lhs =
             flag.name + (flag.arg.empty() ? "" : " " + flag.arg) + (flag.alias.empty() ? "" : ", " + flag.alias);
@@ -345,6 +351,17 @@ bool Parse(int argc, char** argv, Config& config, std::string& error) {
     return true;
 }
 
+// Moves the temperature of `sim` by `step` each time a temperature signal
+// asks, and prints what it is now.
+template <class Device>
+std::function<void(int)> TemperatureSteps(Device& sim, float step) {
+    return [&sim, step](int direction) {
+        const float now = sim.ShiftTemperature(static_cast<float>(direction) * step);
+        std::printf("temperature %.9g\n", static_cast<double>(now));
+        std::fflush(stdout);
+    };
+}
+
 // Serves the device on TCP until a stop signal.
 int ServeTcp(const Config& config) {
     qx480::sim::TcpDeviceServer sim(config.options);
@@ -354,7 +371,7 @@ int ServeTcp(const Config& config) {
     }
     std::printf("%s\n", sim.Url().c_str());
     std::fflush(stdout);
-    qx480::sim::WaitForStopSignal([&sim] { return sim.Running(); });
+    qx480::sim::WaitForStopSignal([&sim] { return sim.Running(); }, TemperatureSteps(sim, config.temperatureStep));
     sim.Stop();
     return EXIT_SUCCESS;
 }
@@ -371,7 +388,8 @@ int ServeTty(const Config& config) {
     std::printf("%s\n", sim.Path().c_str());
     std::fflush(stdout);
 
-    if (qx480::sim::WaitForStopSignal([&sim] { return sim.Running(); })) {
+    if (qx480::sim::WaitForStopSignal([&sim] { return sim.Running(); },
+                                      TemperatureSteps(sim, config.temperatureStep))) {
         sim.Stop();
         return EXIT_SUCCESS;
     }

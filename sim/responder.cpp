@@ -208,6 +208,12 @@ void Responder::SetState(const DeviceState& state) {
     m_baseTemperature = state.temperature;
 }
 
+float Responder::ShiftTemperature(float celsius) {
+    m_state.temperature += celsius;
+    m_baseTemperature += celsius;
+    return m_state.temperature;
+}
+
 bool Responder::SetLimits(const Limits& limits) {
     if (!Valid(limits)) return false;
     m_limits = limits;

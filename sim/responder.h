@@ -148,6 +148,8 @@ public:
 
     const DeviceState& State() const { return m_state; }
     void SetState(const DeviceState& state);
+    // Moves the temperature, and the range it drifts in, by `celsius`; returns the new temperature.
+    float ShiftTemperature(float celsius);
     const Limits& GetLimits() const { return m_limits; }
     // False (and nothing changed) when !Valid(limits).
     bool SetLimits(const Limits& limits);

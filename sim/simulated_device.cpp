@@ -335,6 +335,11 @@ void SimulatedDevice::SetState(const DeviceState& state) {
     m_responder.SetState(state);
 }
 
+float SimulatedDevice::ShiftTemperature(float celsius) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_responder.ShiftTemperature(celsius);
+}
+
 Limits SimulatedDevice::GetLimits() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_responder.GetLimits();

@@ -58,6 +58,9 @@ public:
 
     DeviceState State() const;
     void SetState(const DeviceState& state);
+    // Moves the temperature by `celsius` at once, between two requests;
+    // returns the new temperature.
+    float ShiftTemperature(float celsius);
     Limits GetLimits() const;
     // False (nothing changed) when !Valid(limits).
     bool SetLimits(const Limits& limits);

@@ -10,26 +10,30 @@ namespace {
 
 constexpr long SIGNAL_POLL_NS = 200 * 1000 * 1000;
 
-sigset_t StopSignals() {
+sigset_t CaughtSignals() {
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
+    for (const int signal : {SIGINT, SIGTERM, SIGUSR1, SIGUSR2}) sigaddset(&signals, signal);
     return signals;
 }
 
 }  // namespace
 
 void CatchStopSignals() {
-    const sigset_t signals = StopSignals();
+    const sigset_t signals = CaughtSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 }
 
-bool WaitForStopSignal(const std::function<bool()>& running) {
-    const sigset_t signals = StopSignals();
+bool WaitForStopSignal(const std::function<bool()>& running, const std::function<void(int)>& temperature) {
+    const sigset_t signals = CaughtSignals();
     const timespec poll{0, SIGNAL_POLL_NS};
     while (running()) {
-        if (sigtimedwait(&signals, nullptr, &poll) > 0) return true;
+        const int signal = sigtimedwait(&signals, nullptr, &poll);
+        if (signal == SIGUSR1 || signal == SIGUSR2) {
+            temperature(signal == SIGUSR1 ? 1 : -1);
+        } else if (signal > 0) {
+            return true;
+        }
     }
     return false;
 }

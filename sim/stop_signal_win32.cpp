@@ -26,7 +26,8 @@ void CatchStopSignals() {
     SetConsoleCtrlHandler(OnConsoleStop, TRUE);
 }
 
-bool WaitForStopSignal(const std::function<bool()>& running) {
+// Windows has no signals for the temperature.
+bool WaitForStopSignal(const std::function<bool()>& running, const std::function<void(int)>&) {
     while (running()) {
         if (WaitForSingleObject(StopEvent(), SIGNAL_POLL_MS) == WAIT_OBJECT_0) return true;
     }

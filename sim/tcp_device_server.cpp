@@ -209,6 +209,11 @@ DeviceState TcpDeviceServer::State() const {
     return m_responder.State();
 }
 
+float TcpDeviceServer::ShiftTemperature(float celsius) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_responder.ShiftTemperature(celsius);
+}
+
 bool TcpDeviceServer::SetFaults(const Faults& faults) {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_responder.SetFaults(faults);

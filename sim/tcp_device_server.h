@@ -46,6 +46,9 @@ public:
     void Stop();
 
     DeviceState State() const;
+    // Moves the temperature by `celsius` at once, between two requests;
+    // returns the new temperature.
+    float ShiftTemperature(float celsius);
     bool SetFaults(const Faults& faults);
     std::size_t RequestCount() const;
     // Clients served so far (connections that were not turned away).

@@ -1,6 +1,6 @@
 // The qx480-sim program: its command line and usage, the timing-block fields
-// its flags set, its echo and foreign-frame flags on the line, and a clean
-// exit on SIGTERM.
+// its flags set, its echo and foreign-frame flags on the line, the temperature
+// its signals move, and a clean exit on SIGTERM.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -242,6 +242,24 @@ TEST(SimProgram, PrintsThePathServesAndExitsCleanlyOnSigterm) {
     kill(p.pid, SIGTERM);
     EXPECT_EQ(p.Wait(), 0);
     EXPECT_EQ(Program::Drain(p.err), "");
+}
+
+// Each SIGUSR1 adds --temp-step, each SIGUSR2 takes it away, and each change
+// is printed as it takes effect; the device then reports the new temperature.
+TEST(SimProgram, SignalsMoveTheTemperatureByItsStep) {
+    Program p({"--temp", "21.5", "--temp-step", "0.25"});
+    ASSERT_GT(p.pid, 0);
+    const auto host = HostOf(p);
+    ASSERT_TRUE(host);
+    for (const auto& [signal, line] : std::vector<std::pair<int, std::string>>{
+             {SIGUSR1, "temperature 21.75\n"}, {SIGUSR1, "temperature 22\n"}, {SIGUSR2, "temperature 21.75\n"}}) {
+        kill(p.pid, signal);
+        EXPECT_EQ(Program::Drain(p.out, true), line);
+    }
+    ASSERT_TRUE(host->Write(TEMP_REQUEST));
+    EXPECT_EQ(Parsed(host->Read(TEMP_ANSWER.size())).ReadFloat(0), 21.75f);
+    EXPECT_EQ(Program::Drain(Program({"--temp-step", "warm"}).err),
+              "qx480-sim: --temp-step: 'warm' is not a finite number\n");
 }
 
 }  // namespace
