@@ -8,25 +8,30 @@ database, from the device properties).
 Device class ``QX480DDG``; properties ``Port`` (required) and ``BaudRate``
 (default 115200). Attributes ``Delay1``..``Delay8`` and ``Width1``..``Width8``
 (seconds) and ``TriggerRate`` (hertz) are read back from the device's timing
-block, one exchange for all that one request reads; ``Output1``..``Output8``,
+block, one exchange for all that one request reads, and push a change event
+after each write the device accepted; ``Output1``..``Output8``,
 ``GlobalOutput`` and ``TriggerSource`` are memorized, since the device does not
-report them; ``Temperature`` is read from the device. Commands: ``Fire``, and
-Tango's own ``Init``, which closes the port and opens it again.
+report them; ``Temperature`` is read from the device, polled by the server
+and pushes change events. Commands: ``Fire``, and Tango's own ``Init``, which
+reads the properties again, closes the port and opens it.
 
 State is ON while the device answers and FAULT, with the reason in Status,
 when the port cannot be opened or an exchange fails; the next call that
 succeeds brings it back to ON. A port that failed (a hang-up, an unplugged
-adapter) or never opened is opened again at the next call.
+adapter) or never opened is opened again at the next call, the poll of
+``Temperature`` included, so the server comes back by itself. Each time the
+port opens, the memorized settings are sent to the device again.
 """
 
 from __future__ import annotations
 
 import enum
+import functools
 import sys
 from collections.abc import Callable, Sequence
 from typing import Any, TypeVar
 
-from tango import AttrWriteType, DevState, Except
+from tango import AttrWriteType, DevFailed, DevState, Except, Util
 from tango.server import Device, attribute, command, device_property, run
 
 from .device import CHANNELS, Device as Generator, Timing, TriggerSource
@@ -35,6 +40,8 @@ from .errors import Error, PortError, RefusedError
 T = TypeVar("T")
 
 DEFAULT_BAUD = 115200
+TEMPERATURE_POLL_MS = 1000
+TEMPERATURE_CHANGE = "0.1"  # degC: a change event each time the reading moves this far
 
 
 class TriggerSourceLabel(enum.IntEnum):
@@ -62,28 +69,64 @@ class _Server(Device):
     # ---- Life ----
 
     def init_device(self) -> None:
-        """Opens the port; FAULT with the reason when it does not open."""
+        """Opens the port and sends the memorized settings; FAULT with the reason when either fails."""
         Device.init_device(self)
         self._generator: Generator | None = None
-        self._outputs = [False] * len(CHANNELS)
-        self._global_output = False
-        self._source = TriggerSourceLabel.Internal
+        self._settings: dict[str, Any] = self._memorized_settings()
         self._timing: Timing | None = None
         self._timing_error: Error | None = None
+        for name in _PUSHED_ATTRIBUTES:
+            self.set_change_event(name, True, False)
         self._connect()
 
     def delete_device(self) -> None:
         """Closes the port."""
         self._disconnect()
 
-    def _connect(self) -> Generator | None:
+    def _memorized_settings(self) -> dict[str, Any]:
+        """The memorized attributes' values that the Tango database holds (none without a database)."""
+        if not Util._UseDb:
+            return {}
         try:
-            self._generator = Generator(self.Port, baud=self.BaudRate)
-        except Error as error:  # opening sends nothing, so no refusal can come of it
+            stored = Util.instance().get_database().get_device_attribute_property(self.get_name(), list(_MEMORIZED))
+        except DevFailed as failed:
+            self.error_stream(f"the memorized settings could not be read: {failed.args[0].desc}")
+            return {}
+        settings = {}
+        for name, properties in stored.items():
+            if "__value" not in properties:
+                continue
+            text = properties["__value"][0]
+            try:
+                settings[name] = _MEMORIZED[name](text)
+            except ValueError:
+                self.error_stream(f"{name}: the memorized value {text!r} is not one it takes; left out")
+        return settings
+
+    def _connect(self) -> Generator | None:
+        """Opens the port and sends the memorized settings again; None, and FAULT, when either fails."""
+        try:
+            generator = Generator(self.Port, baud=self.BaudRate)
+        except Error as error:
             self._fault(error)
             return None
+        try:
+            for name, value in self._settings_in_sending_order():
+                _SENDERS[name](generator, value)
+        except Error as error:
+            generator.close()
+            self._fault(error)
+            return None
+        self._generator = generator
         self._answering()
-        return self._generator
+        return generator
+
+    def _settings_in_sending_order(self) -> list[tuple[str, Any]]:
+        """The memorized settings in a safe order: the global output off first, or on last."""
+        order = list(_MEMORIZED)
+        if self._settings.get("GlobalOutput") is False:
+            order.insert(0, order.pop())
+        return [(name, self._settings[name]) for name in order if name in self._settings]
 
     def _disconnect(self) -> None:
         if self._generator is not None:
@@ -145,43 +188,49 @@ class _Server(Device):
 
     def _write_delay(self, channel: int, seconds: float) -> None:
         self._exchange(f"QX480DDG.write_Delay{channel}", lambda g: g.set_delay(channel, seconds))
+        self.push_change_event(f"Delay{channel}", seconds)
 
     def _read_width(self, channel: int) -> float:
         return self._timing_block().channels[channel - 1].width
 
     def _write_width(self, channel: int, seconds: float) -> None:
         self._exchange(f"QX480DDG.write_Width{channel}", lambda g: g.set_width(channel, seconds))
+        self.push_change_event(f"Width{channel}", seconds)
 
     def _read_output(self, channel: int) -> bool:
-        return self._outputs[channel - 1]
+        return self._settings.get(f"Output{channel}", False)
 
     def _write_output(self, channel: int, on: bool) -> None:
-        self._exchange(f"QX480DDG.write_Output{channel}", lambda g: g.set_channel_output(channel, on))
-        self._outputs[channel - 1] = on
+        self._write_setting(f"Output{channel}", on)
 
     def read_GlobalOutput(self) -> bool:
-        return self._global_output
+        return self._settings.get("GlobalOutput", False)
 
     def write_GlobalOutput(self, on: bool) -> None:
-        self._exchange("QX480DDG.write_GlobalOutput", lambda g: g.set_output(on))
-        self._global_output = on
+        self._write_setting("GlobalOutput", on)
 
     def read_TriggerSource(self) -> TriggerSourceLabel:
-        return self._source
+        return self._settings.get("TriggerSource", TriggerSourceLabel.Internal)
 
     def write_TriggerSource(self, value: int) -> None:
         try:
             label = TriggerSourceLabel(value)
         except ValueError:
             _refuse("QX480_BadValue", f"trigger source {value} is not one of 0 to 2", "QX480DDG.write_TriggerSource")
-        self._exchange("QX480DDG.write_TriggerSource", lambda g: g.set_trigger_source(_SOURCES[label]))
-        self._source = label
+        self._write_setting("TriggerSource", label)
+
+    def _write_setting(self, name: str, value: Any) -> None:
+        """Sends a memorized setting; kept, and sent again whenever the port opens, once the device took it."""
+        self._exchange(f"QX480DDG.write_{name}", lambda g: _SENDERS[name](g, value))
+        self._settings[name] = value
+        self.push_change_event(name, value)
 
     def read_TriggerRate(self) -> float:
         return self._timing_block().trigger_hz
 
     def write_TriggerRate(self, hz: float) -> None:
-        self._exchange("QX480DDG.write_TriggerRate", lambda g: g.set_trigger_rate(hz))
+        rate = self._exchange("QX480DDG.write_TriggerRate", lambda g: g.set_trigger_rate(hz))
+        self.push_change_event("TriggerRate", rate)
 
     def read_Temperature(self) -> float:
         return self._exchange("QX480DDG.read_Temperature", lambda g: g.read_temperature())
@@ -220,6 +269,31 @@ _TIMING_ATTRIBUTES = frozenset(
 )
 
 
+def _parse_on(text: str) -> bool:
+    if text not in ("true", "false"):
+        raise ValueError(text)
+    return text == "true"
+
+
+# The memorized attributes, in the order the server sends them when the port
+# opens (the global output last), with how the database spells their values.
+_MEMORIZED: dict[str, Callable[[str], Any]] = {
+    **{f"Output{n}": _parse_on for n in CHANNELS},
+    "TriggerSource": lambda text: TriggerSourceLabel(int(text)),
+    "GlobalOutput": _parse_on,
+}
+
+# How each memorized attribute's value goes to the device.
+_SENDERS: dict[str, Callable[[Generator, Any], None]] = {
+    **{f"Output{n}": functools.partial(lambda n, g, on: g.set_channel_output(n, on), n) for n in CHANNELS},
+    "TriggerSource": lambda g, label: g.set_trigger_source(_SOURCES[label]),
+    "GlobalOutput": lambda g, on: g.set_output(on),
+}
+
+# What pushes a change event without polling: each write the device took.
+_PUSHED_ATTRIBUTES = sorted(_TIMING_ATTRIBUTES) + list(_MEMORIZED)
+
+
 def _device_class() -> type[Device]:
     """The QX480DDG class: _Server with its per-channel and device-wide attributes."""
     namespace: dict[str, Any] = {"__doc__": __doc__}
@@ -232,25 +306,30 @@ def _device_class() -> type[Device]:
                 unit=unit,
                 access=AttrWriteType.READ_WRITE,
                 memorized=memorized,
-                hw_memorized=memorized,
                 fget=f"read_{kind}{channel}",
                 fset=f"write_{kind}{channel}",
                 doc=f"{doc} (channel {channel})",
             )
     namespace["GlobalOutput"] = attribute(
-        dtype=bool, access=AttrWriteType.READ_WRITE, memorized=True, hw_memorized=True, doc="the global output"
+        dtype=bool, access=AttrWriteType.READ_WRITE, memorized=True, doc="the global output"
     )
     namespace["TriggerSource"] = attribute(
         dtype=TriggerSourceLabel,
         access=AttrWriteType.READ_WRITE,
         memorized=True,
-        hw_memorized=True,
         doc="where triggers come from",
     )
     namespace["TriggerRate"] = attribute(
         dtype=float, unit="Hz", access=AttrWriteType.READ_WRITE, doc="the internal trigger rate the device reports"
     )
-    namespace["Temperature"] = attribute(dtype=float, unit="degC", doc="the device temperature")
+    namespace["Temperature"] = attribute(
+        dtype=float,
+        unit="degC",
+        polling_period=TEMPERATURE_POLL_MS,
+        abs_change=TEMPERATURE_CHANGE,
+        archive_abs_change=TEMPERATURE_CHANGE,
+        doc="the device temperature, polled by the server (the period is the polling configuration's)",
+    )
     return type("QX480DDG", (_Server,), namespace)
 
 

@@ -30,7 +30,9 @@ def server() -> Iterator[Proxy]:
     contexts: list[DeviceTestContext] = []
 
     def start(port: str) -> tango.DeviceProxy:
-        context = DeviceTestContext(QX480DDG, properties={"Port": port}, process=True)
+        # Temperature polled only on demand (period 0), so that each test sees its own requests alone.
+        properties = {"Port": port, "polled_attr": ["temperature", "0"]}
+        context = DeviceTestContext(QX480DDG, properties=properties, process=True)
         contexts.append(context)
         return context.__enter__()
 
