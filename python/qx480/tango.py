@@ -85,7 +85,7 @@ class _Server(Device):
 
     def _memorized_settings(self) -> dict[str, Any]:
         """The memorized attributes' values that the Tango database holds (none without a database)."""
-        if not Util._UseDb:
+        if not Util._UseDb:  # -nodb; PyTango offers no public way to ask
             return {}
         try:
             stored = Util.instance().get_database().get_device_attribute_property(self.get_name(), list(_MEMORIZED))
@@ -295,7 +295,11 @@ _PUSHED_ATTRIBUTES = sorted(_TIMING_ATTRIBUTES) + list(_MEMORIZED)
 
 
 def _device_class() -> type[Device]:
-    """The QX480DDG class: _Server with its per-channel and device-wide attributes."""
+    """The QX480DDG class: _Server with its per-channel and device-wide attributes.
+
+    Memorized attributes are not hw_memorized: the server itself sends their
+    values each time the port opens, also when the device was away at start.
+    """
     namespace: dict[str, Any] = {"__doc__": __doc__}
     for name, kind, dtype, unit, memorized, doc in _CHANNEL_ATTRIBUTES:
         for channel in CHANNELS:

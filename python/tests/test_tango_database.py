@@ -75,11 +75,11 @@ class Deployment:
         self.server: subprocess.Popen[bytes] | None = None
         self.started_at = 0.0
 
-    def _script(self, lines: list[str]) -> list[str]:
+    def script(self, lines: list[str]) -> list[str]:
         return ["bash", "-euc", "\n".join([self.settings, *lines])]
 
     def register(self) -> None:
-        done = subprocess.run(self._script(self.steps), capture_output=True, text=True, check=False)
+        done = subprocess.run(self.script(self.steps), capture_output=True, text=True, check=False)
         assert done.returncode == 0, done.stderr
 
     def start(self) -> tango.DeviceProxy:
@@ -89,7 +89,7 @@ class Deployment:
         log = open(self.folder / f"{self.device.replace('/', '-')}.log", "ab")
         self.started_at = time.monotonic()
         self.server = subprocess.Popen(
-            self._script([self.server_line]), env=dict(os.environ, PATH=path), stdout=log, stderr=log,
+            self.script([self.server_line]), env=dict(os.environ, PATH=path), stdout=log, stderr=log,
             start_new_session=True,
         )
         log.close()
@@ -131,7 +131,7 @@ def deploy(database: TangoDatabase, tmp_path: Path, request: pytest.FixtureReque
         deployment = Deployment(name, f"test/{name}/1", port, tmp_path)
         deployment.register()
         for step in extra_steps:
-            done = subprocess.run(deployment._script([step]), capture_output=True, text=True, check=False)
+            done = subprocess.run(deployment.script([step]), capture_output=True, text=True, check=False)
             assert done.returncode == 0, done.stderr
         made.append(deployment)
         return deployment
@@ -285,3 +285,4 @@ def test_a_server_without_its_device_is_a_fault_and_comes_back_by_itself(
     assert dg.state() == tango.DevState.ON
     assert settings_sent(moved, 2) == [channel(3, True), (SOFTWARE_TRIG, 0, b"")]
     assert settings_of(sim) == [channel(3, True)], "nothing more went to the old port"
+
