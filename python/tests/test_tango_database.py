@@ -252,17 +252,22 @@ def test_a_write_pushes_a_change_event_without_polling(
 ) -> None:
     sim = start_sim()
     dg = deploy(sim.link).start()
-    events: queue.Queue[object] = queue.Queue()
-    subscription = dg.subscribe_event(
-        "Delay2", tango.EventType.CHANGE_EVENT, lambda e: events.put(None if e.err else e.attr_value.value)
-    )
+    events: dict[str, queue.Queue[object]] = {"Delay2": queue.Queue(), "TriggerRate": queue.Queue()}
+    subscriptions = [
+        dg.subscribe_event(name, tango.EventType.CHANGE_EVENT, lambda e, to=to: to.put(e.attr_value.value))
+        for name, to in events.items()
+    ]
     try:
-        assert events.get(timeout=LIMIT_S) == 0.0
+        assert events["Delay2"].get(timeout=LIMIT_S) == 0.0  # the values when subscribing
+        assert events["TriggerRate"].get(timeout=LIMIT_S) == 1000.0
         dg.write_attribute("Delay2", 1.5e-6)
-        assert events.get(timeout=LIMIT_S) == 1.5e-6
-        assert not dg.is_attribute_polled("Delay2")
+        dg.write_attribute("TriggerRate", 3e6)
+        assert events["Delay2"].get(timeout=LIMIT_S) == 1.5e-6
+        assert events["TriggerRate"].get(timeout=LIMIT_S) == pytest.approx(1e9 / (83 * 4)), "the rate the period gives"
+        assert not any(dg.is_attribute_polled(name) for name in events)
     finally:
-        dg.unsubscribe_event(subscription)
+        for subscription in subscriptions:
+            dg.unsubscribe_event(subscription)
 
 
 def test_a_server_without_its_device_is_a_fault_and_comes_back_by_itself(
