@@ -15,6 +15,7 @@ import shutil
 import socket
 import subprocess
 import time
+from collections.abc import Callable
 from pathlib import Path
 from types import TracebackType
 
@@ -51,6 +52,7 @@ class TangoDatabase:
         self.folder = folder
         self.socket = folder / "db.sock"
         self.tango_host = ""
+        self._mariadb_port = 0
         self._processes: list[subprocess.Popen[bytes]] = []
 
     def __enter__(self) -> TangoDatabase:
@@ -66,7 +68,9 @@ class TangoDatabase:
             raise
         return self
 
-    def __exit__(self, kind: type[BaseException] | None, error: BaseException | None, trace: TracebackType | None) -> None:
+    def __exit__(
+        self, kind: type[BaseException] | None, error: BaseException | None, trace: TracebackType | None
+    ) -> None:
         self.stop()
 
     def stop(self) -> None:
@@ -91,7 +95,7 @@ class TangoDatabase:
              "--auth-root-authentication-method=socket", "--skip-test-db", "--innodb-log-file-size=8M"],
             check=True, capture_output=True,
         )
-        port = free_port()
+        port = self._mariadb_port = free_port()
         server = self._spawn(
             ["mariadbd", "--no-defaults", "--user=root", f"--datadir={data}", f"--socket={self.socket}",
              f"--pid-file={self.folder / 'db.pid'}", "--bind-address=127.0.0.1", f"--port={port}",
@@ -106,13 +110,13 @@ class TangoDatabase:
         )
         self._check(self._sql("CREATE DATABASE tango;" + grants), "creating the tango database")
         self._check(self._sql(SCHEMA.read_text(), "tango"), "loading the Tango schema")
-        self._mariadb_port = port
 
     def _start_databaseds(self) -> None:
         port = free_port()
         env = dict(os.environ, MYSQL_USER=USER, MYSQL_PASSWORD=PASSWORD, MYSQL_DATABASE="tango",
                    MYSQL_HOST=f"127.0.0.1:{self._mariadb_port}")
-        server = self._spawn([str(DATABASEDS), "2", "-ORBendPoint", f"giop:tcp:127.0.0.1:{port}"], "databaseds.log", env)
+        endpoint = f"giop:tcp:127.0.0.1:{port}"
+        server = self._spawn([str(DATABASEDS), "2", "-ORBendPoint", endpoint], "databaseds.log", env)
         self.tango_host = f"127.0.0.1:{port}"
         ping = subprocess.run(
             ["tango_admin", "--ping-database", str(int(START_LIMIT_S))],
@@ -121,9 +125,9 @@ class TangoDatabase:
         if ping.returncode != 0 or server.poll() is not None:
             raise RuntimeError(f"DataBaseds did not answer: {self._log('databaseds.log')}")
 
-    def _await(self, ready: object, process: subprocess.Popen[bytes], name: str, log: str) -> None:
+    def _await(self, ready: Callable[[], bool], process: subprocess.Popen[bytes], name: str, log: str) -> None:
         deadline = time.monotonic() + START_LIMIT_S
-        while not ready():  # type: ignore[operator]
+        while not ready():
             if process.poll() is not None or time.monotonic() > deadline:
                 raise RuntimeError(f"{name} did not start: {self._log(log)}")
             time.sleep(POLL_S)

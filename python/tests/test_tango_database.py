@@ -122,7 +122,9 @@ class Deployment:
 
 
 @pytest.fixture
-def deploy(database: TangoDatabase, tmp_path: Path, request: pytest.FixtureRequest) -> Iterator[Callable[..., Deployment]]:
+def deploy(
+    database: TangoDatabase, tmp_path: Path, request: pytest.FixtureRequest
+) -> Iterator[Callable[..., Deployment]]:
     """Registers a server of the test's own on a port; stops every server it started at the end."""
     made: list[Deployment] = []
 
@@ -241,7 +243,8 @@ def test_the_temperature_is_polled_and_pushes_change_events(
         changed_at = time.monotonic()
         sim.process.send_signal(signal.SIGUSR1)
         arrived_at, value = events.get(timeout=LIMIT_S)
-        print(f"\nchange event {1000 * (arrived_at - changed_at):.0f} ms after the temperature changed (polled every 100 ms)")
+        delay_ms = 1000 * (arrived_at - changed_at)
+        print(f"\nchange event {delay_ms:.0f} ms after the temperature changed (polled every 100 ms)")
         assert value == 30.09375
     finally:
         dg.unsubscribe_event(subscription)
