@@ -27,7 +27,7 @@ import pytest
 tango = pytest.importorskip("tango")
 
 from conftest import READ_TEMP, Simulator, frame_fields  # noqa: E402
-from tango_database import STOP_LIMIT_S, TangoDatabase  # noqa: E402
+from tango_database import STOP_LIMIT_S, TangoDatabase, free_port, stop  # noqa: E402
 
 README = Path(__file__).resolve().parents[2] / "README.md"
 DEPLOYMENT = re.search(r"^### Deployment with a Tango database\n.*?^```sh\n(.*?)^```", README.read_text(), re.M | re.S)
@@ -294,3 +294,70 @@ def test_a_server_without_its_device_is_a_fault_and_comes_back_by_itself(
     assert settings_sent(moved, 2) == [channel(3, True), (SOFTWARE_TRIG, 0, b"")]
     assert settings_of(sim) == [channel(3, True)], "nothing more went to the old port"
 
+
+class Ser2net:
+    """ser2net in front of a serial device: raw TCP on a loopback port, which stays the same across restarts."""
+
+    def __init__(self, device: str, folder: Path) -> None:
+        self.port = free_port()
+        self.config = folder / "ser2net.yaml"
+        self.config.write_text(
+            f"connection: &dg\n  accepter: tcp,127.0.0.1,{self.port}\n  connector: serialdev,{device},115200n81,local\n"
+        )
+        self.log = folder / "ser2net.log"
+        self.process: subprocess.Popen[bytes] | None = None
+
+    @property
+    def url(self) -> str:
+        return f"socket://127.0.0.1:{self.port}"
+
+    def start(self) -> None:
+        with open(self.log, "ab") as log:
+            self.process = subprocess.Popen(["ser2net", "-n", "-d", "-c", str(self.config)], stdout=log, stderr=log)
+        # A probing connect would make ser2net open the device: read the kernel's table of listening sockets.
+        wait_until(self._listens, f"ser2net listens on {self.port}: {self.log.read_text(errors='replace')}")
+
+    def _listens(self) -> bool:
+        assert self.process is not None and self.process.poll() is None, self.log.read_text(errors="replace")
+        listening = f"0100007F:{self.port:04X} 00000000:0000 0A"
+        return any(listening in line for line in Path("/proc/net/tcp").read_text().splitlines())
+
+    def stop(self) -> None:
+        if self.process is not None:
+            stop(self.process)
+            self.process = None
+
+
+@pytest.fixture
+def ser2net(tmp_path: Path) -> Iterator[Callable[[str], Ser2net]]:
+    """Starts ser2net on a device; stops it at the end."""
+    started: list[Ser2net] = []
+
+    def start(device: str) -> Ser2net:
+        started.append(Ser2net(device, tmp_path))
+        started[-1].start()
+        return started[-1]
+
+    yield start
+    for server in started:
+        server.stop()
+
+
+def test_a_device_behind_ser2net_comes_back_by_itself_when_ser2net_restarts(
+    start_sim: Callable[..., Simulator], deploy: Callable[..., Deployment], ser2net: Callable[[str], Ser2net]
+) -> None:
+    sim = start_sim()
+    terminal_server = ser2net(sim.tty)
+    server = deploy(terminal_server.url, "tango_admin --add-property $device polled_attr temperature,200")
+    dg = server.start()
+    assert dg.state() == tango.DevState.ON
+    dg.write_attribute("Output6", True)
+
+    terminal_server.stop()
+    wait_until(lambda: dg.state() == tango.DevState.FAULT, "FAULT once the terminal server is gone")
+    assert terminal_server.url.removeprefix("socket://") in dg.status()
+    back_at = time.monotonic()
+    terminal_server.start()
+    wait_until(lambda: dg.state() == tango.DevState.ON, "ON once the terminal server is back")
+    print(f"\nON {time.monotonic() - back_at:.3f} s after ser2net started again (polled every 200 ms)")
+    assert settings_sent(sim, 2) == [channel(6, True)] * 2, "the memorized output went to the device again"
