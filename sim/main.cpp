@@ -279,8 +279,9 @@ void PrintUsage(const std::vector<Flag>& flags) {
         "Usage: qx480-sim [OPTION]...\n"
         "Simulates a QX480DDG on a new pseudo-terminal (or with --listen on a TCP port,\n"
         "the only way on Windows) and prints the path or URL a host opens;\n"
-        "runs until Ctrl+C or SIGTERM. SIGUSR1 raises the temperature by --temp-step,\n"
-        "SIGUSR2 lowers it; each change prints \"temperature CELSIUS\". Defaults in parentheses.\n\n");
+        "runs until Ctrl+C or SIGTERM. On POSIX, SIGUSR1 raises the temperature by\n"
+        "--temp-step and SIGUSR2 lowers it; each change prints \"temperature CELSIUS\".\n"
+        "Defaults in parentheses.\n\n");
     for (const Flag& flag : flags) {
         const std::string lhs =
             flag.name + (flag.arg.empty() ? "" : " " + flag.arg) + (flag.alias.empty() ? "" : ", " + flag.alias);
