@@ -98,7 +98,7 @@ stop_sim() {
 
 # The example programs print the two channels they set; OUTPUT is what one printed.
 check_example_output() {
-  grep -q '^channel 2: delay 250 ns, width 50 ns$' "$2" || fail "$1 printed: $(cat "$2")"
+  grep -q '^channel 2: delay 250 ns, width 50 ns$' <<<"$(tr -d '\r' <"$2")" || fail "$1 printed: $(cat "$2")"
 }
 check_c_example_output() {
   grep -q '^channel 1: delay 1000 x 10 ps, width 0.000000100 s, rate 1000.0 Hz$' <<<"$(tr -d '\r' <"$2")" ||
@@ -266,17 +266,27 @@ part_zip() {
   "$cc" "${flags[@]}" "$top/examples/set_and_read.c" "$top/lib/qx480.lib" -o "$work/app/with-lib.exe" ||
     fail "the C example does not build against the zip's qx480.lib"
   check_imports "$work/app/with-dll-a.exe"
+  # And the examples through the zip's CMake package, as a Windows project finds it.
+  cmake -S "$top/examples" -B "$work/app/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -Dqx480_DIR="$top/lib/cmake/qx480" \
+    >"$work/app/cmake.log" 2>&1 && cmake --build "$work/app/cmake" >>"$work/app/cmake.log" 2>&1 ||
+    { cat "$work/app/cmake.log" >&2; fail "the examples do not build against the zip's CMake package"; }
+  check_imports "$work/app/cmake/qx480_example.exe"
 
   start_sim wine "$top/bin/qx480-sim.exe" --listen
   local url="$sim"
   [[ "$url" == socket://127.0.0.1:* ]] || fail "qx480-sim.exe --listen printed $url, not a socket:// URL"
   local bin_windows
   bin_windows="$(winepath -w "$top/bin" 2>/dev/null)"
-  for app in with-dll-a with-lib; do
-    WINEPATH="$bin_windows" wine_run "$work/app/$app.exe" "$url" >"$work/$app.out" 2>&1 ||
-      fail "the C example ($app) failed against qx480-sim.exe: $(cat "$work/$app.out")"
-    check_c_example_output "the C example ($app)" "$work/$app.out"
+  local app
+  for app in with-dll-a with-lib cmake/qx480_c_example; do
+    WINEPATH="$bin_windows" wine_run "$work/app/$app.exe" "$url" >"$work/app.out" 2>&1 ||
+      fail "the C example ($app) failed against qx480-sim.exe: $(cat "$work/app.out")"
+    check_c_example_output "the C example ($app)" "$work/app.out"
   done
+  WINEPATH="$bin_windows" wine_run "$work/app/cmake/qx480_example.exe" "$url" >"$work/app.out" 2>&1 ||
+    fail "the C++ example failed against qx480-sim.exe: $(cat "$work/app.out")"
+  check_example_output "the C++ example" "$work/app.out"
   stop_sim
   echo "release test: the zip holds the listed files, imports only system DLLs and runs under Wine"
 }
