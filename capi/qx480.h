@@ -71,8 +71,7 @@ typedef struct qx480_device qx480_device;
 
 #define QX480_TRACE_SENT 0     /**< trace direction: a request as it is written */
 #define QX480_TRACE_RECEIVED 1 /**< trace direction: the frame taken as the request's answer */
-#define QX480_TRACE_DROPPED \
-    2 /**< trace direction: stray bytes, another command's frame, a frame that failed its checks */
+#define QX480_TRACE_DROPPED 2  /**< trace direction: stray bytes, another command's frame, a failed frame */
 
 /** One channel's times, exactly in 10 ps counts and in seconds. */
 typedef struct qx480_channel_timing {
