@@ -13,7 +13,7 @@
 #            system DLLs, and runs under Wine from an empty folder: the
 #            self-test, the tool on its simulated device, and a C program built
 #            by the cross compiler against the zip's include/ and lib/ alone,
-#            against qx480-sim.exe --listen
+#            against qx480-sim.exe --listen 0 (a free port)
 #   wheels   both wheels carry the release's libraries and version
 #   readme   the README's Install section names this version's artifacts
 #
@@ -49,10 +49,21 @@ chmod 755 "$work" # apt reads the package as its own user
 pids=()
 installed_by_us=""
 own_wineprefix=""
+# Ends a process this test started: SIGTERM, and SIGKILL when it is still running 5 s later.
+end_process() {
+  kill "$1" 2>/dev/null || return 0
+  local tries=0
+  while [ $tries -lt 250 ] && [ -e "/proc/$1" ] && ! grep -q '^State:.*zombie' "/proc/$1/status" 2>/dev/null; do
+    sleep 0.02
+    tries=$((tries + 1))
+  done
+  kill -9 "$1" 2>/dev/null || true
+  wait "$1" 2>/dev/null || true
+}
+
 cleanup() {
   for pid in "${pids[@]}"; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
+    end_process "$pid"
   done
   if [ -n "$installed_by_us" ]; then
     $sudo apt-get remove -y -qq qx480 >/dev/null 2>&1 || true
@@ -91,8 +102,7 @@ start_sim() {
 
 # Ends the simulated device started last.
 stop_sim() {
-  kill "${pids[-1]}"
-  wait "${pids[-1]}" 2>/dev/null || true
+  end_process "${pids[-1]}"
   unset 'pids[-1]'
 }
 
@@ -273,7 +283,7 @@ part_zip() {
     { cat "$work/app/cmake.log" >&2; fail "the examples do not build against the zip's CMake package"; }
   check_imports "$work/app/cmake/qx480_example.exe"
 
-  start_sim wine "$top/bin/qx480-sim.exe" --listen
+  start_sim wine "$top/bin/qx480-sim.exe" --listen 0
   local url="$sim"
   [[ "$url" == socket://127.0.0.1:* ]] || fail "qx480-sim.exe --listen printed $url, not a socket:// URL"
   local bin_windows
