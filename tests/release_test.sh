@@ -215,8 +215,9 @@ part_readme() {
 # The DLLs every Windows since 7 has in its system folder.
 system_dll() {
   case "$(tr '[:upper:]' '[:lower:]' <<<"$1")" in
-  kernel32.dll | msvcrt.dll | advapi32.dll | setupapi.dll | shell32.dll | user32.dll | ws2_32.dll | iphlpapi.dll | \
-    cfgmgr32.dll | ntdll.dll | bcrypt.dll | ole32.dll | oleaut32.dll) return 0 ;;
+  kernel32.dll | ntdll.dll | msvcrt.dll | advapi32.dll | user32.dll | gdi32.dll | shell32.dll | shlwapi.dll | \
+    ole32.dll | oleaut32.dll | rpcrt4.dll | setupapi.dll | cfgmgr32.dll | ws2_32.dll | mswsock.dll | iphlpapi.dll | \
+    bcrypt.dll | crypt32.dll | secur32.dll | version.dll | winmm.dll | psapi.dll) return 0 ;;
   *) return 1 ;;
   esac
 }
