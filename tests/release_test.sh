@@ -2,8 +2,9 @@
 # Tests what scripts/release made, from the artifacts alone, the way a user
 # installs them:
 #   sums     SHA256SUMS verifies and lists exactly the artifacts of this version
-#   docs     the API reference holds both parts; Doxygen passes the shipped
-#            headers without a warning and fails on an undocumented member
+#   docs     the API reference holds its C, C++ and Python parts; Doxygen
+#            passes the shipped headers without a warning and fails on an
+#            undocumented member
 #   tar      the tar.gz holds the installed tree, which runs where it is unpacked
 #   deb      the package: its fields and files; installed with apt, the tools
 #            from /usr/bin, a pkg-config and a CMake consumer built against
@@ -45,7 +46,6 @@ artifacts=("$zip_name.zip" "$deb_file" "$tar_name.tar.gz" "$linux_wheel" "$windo
 headers=(commands.h frame.h outcome.h qx480.h qx480_export.h qx480ddg.h serial_port.h)
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/qx480-release-test.XXXXXX")"
-chmod 755 "$work" # apt reads the package as its own user
 pids=()
 installed_by_us=""
 own_wineprefix=""
