@@ -341,7 +341,9 @@ part_deb() {
   (cd "$dist" && $sudo apt install -y -qq -o DPkg::Lock::Timeout=600 "./$deb_file") >"$work/apt-install.log" 2>&1 ||
     { cat "$work/apt-install.log" >&2; fail "apt install ./$deb_file failed"; }
   [ "$(command -v qx480)" = /usr/bin/qx480 ] || fail "qx480 is not /usr/bin/qx480 on the PATH"
-  grep -q "libqx480.so.1 .*=> /$lib/libqx480.so.1$" <<<"$(ldconfig -p)" || fail "ldconfig does not know libqx480.so.1"
+  # Merged /usr: the cache may name the library by its /lib path.
+  grep -Eq "libqx480\.so\.1 .*=> (/usr)?/lib/$multiarch/libqx480\.so\.1$" <<<"$(ldconfig -p)" ||
+    fail "ldconfig does not know libqx480.so.1: $(ldconfig -p | grep qx480)"
   [ "$(qx480 --version)" = "qx480 $version" ] || fail "the installed qx480 --version: $(qx480 --version)"
   qx480 --simulate status >"$work/deb-status.out" || fail "the installed qx480 --simulate status failed"
   check_status_report "the installed qx480 --simulate status" "$work/deb-status.out"
