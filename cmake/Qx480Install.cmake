@@ -1,7 +1,7 @@
 # Installs the library for host programs: headers under include/qx480, the
 # library, a CMake package (find_package(qx480) -> qx480::qx480), a
-# pkg-config file and the licence. Included last from the top-level file, once
-# every program target exists.
+# pkg-config file, the documents and the examples. Included last from the
+# top-level file, once every program target exists.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -46,7 +46,10 @@ endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/qx480.pc.in ${PROJECT_BINARY_DIR}/qx480.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/qx480.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt ${PROJECT_SOURCE_DIR}/examples/set_and_read.c
+  ${PROJECT_SOURCE_DIR}/examples/set_and_read.cpp DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 # Installed programs find the shared library beside them (Windows) or in the lib directory.
 if(NOT WIN32)
