@@ -234,6 +234,8 @@ std::vector<Flag> Flags(Config& c) {
         {"--port", "PATH", "serve this existing terminal instead of a new pseudo-terminal", Text(c.port)},
         {"--link", "PATH", "also make a symlink PATH to the new pseudo-terminal", Text(c.options.linkPath)},
         {"--trace", "", "print each frame received and sent, in hex, on standard error", Set(c.options.trace)},
+        {"--pace", "BAUD", "take and send bytes no faster than a line at BAUD (10 bits a byte)",
+         Unsigned(c.options.paceBaud, INT_LIMIT)},
         {"--temp", "CELSIUS", "the temperature READ_TEMP reports" + Default(defaults.state.temperature),
          Float(s.temperature)},
         {"--temp-drift", "", "let the temperature wander within 1 degree", Set(c.options.temperatureDrift)},

@@ -170,7 +170,7 @@ bool Valid(const Faults& f) {
 
 bool Valid(const Limits& limits) { return limits.minTriggerTicks <= limits.maxTriggerTicks; }
 
-bool Valid(const Options& options) { return Valid(options.faults) && Valid(options.limits); }
+bool Valid(const Options& options) { return Valid(options.faults) && Valid(options.limits) && options.paceBaud >= 0; }
 
 timing::Block PowerOnBlock() {
     timing::Block block;

@@ -98,6 +98,10 @@ struct Options {
     bool keepRequestLog = true;     // record every valid request for Requests()
     bool trace = false;             // one hex line per frame received and sent, on standard error
     std::string linkPath;           // when set, Start() also makes this symlink to the pseudo-terminal
+    // When above 0, the line runs at this many baud (10 bits a byte): a
+    // request is taken only once its bytes would have crossed it, and the
+    // answer goes out one byte at a time at that pace.
+    int paceBaud = 0;
 };
 
 // False for a negative count or pause, more than MAX_STRAY_BYTES junk bytes,
@@ -105,6 +109,7 @@ struct Options {
 bool Valid(const Faults& faults);
 // False when the shortest trigger period exceeds the longest.
 bool Valid(const Limits& limits);
+// False when any of the above is, or for a negative pace.
 bool Valid(const Options& options);
 
 // One piece of output: wait delayMs, then send bytes.

@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "tty_exclusive.h"
 
@@ -33,6 +37,10 @@ constexpr std::size_t READ_CHUNK = 4096;
 // How often the serving thread looks for exclusive mode left behind by a
 // host that was killed; such a hold would lock every later host out.
 constexpr auto EXCLUSIVE_CHECK = std::chrono::milliseconds(150);
+// A paced wait longer than this sleeps in poll(), which Stop() can end; the
+// rest, and shorter waits, sleep to the microsecond.
+constexpr auto COARSE_WAIT = std::chrono::milliseconds(2);
+constexpr int BITS_PER_BYTE = 10;  // start bit, 8 data bits, stop bit
 
 using Clock = std::chrono::steady_clock;
 
@@ -76,10 +84,29 @@ int OpenRawTty(const std::string& path) {
     return fd;
 }
 
+// How long one byte takes on a line of `baud`; zero for an unpaced line.
+std::chrono::steady_clock::duration ByteTime(int baud) {
+    if (baud <= 0) return std::chrono::steady_clock::duration::zero();
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::nanoseconds(static_cast<std::int64_t>(BITS_PER_BYTE) * 1000000000 / baud));
+}
+
+// Sleeps to the microsecond rather than to the kernel's default 50 us slack,
+// which would add that much to every byte of a paced answer.
+void TightenTimerSlack() {
+#ifdef __linux__
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+#endif
+}
+
 }  // namespace
 
 SimulatedDevice::SimulatedDevice(const Options& options)
-    : m_trace(options.trace), m_linkPath(options.linkPath), m_optionsValid(Valid(options)), m_responder(options) {}
+    : m_trace(options.trace),
+      m_linkPath(options.linkPath),
+      m_optionsValid(Valid(options)),
+      m_byteTime(ByteTime(options.paceBaud)),
+      m_responder(options) {}
 
 SimulatedDevice::~SimulatedDevice() { Stop(); }
 
@@ -194,6 +221,7 @@ void SimulatedDevice::JoinThread() {
 }
 
 void SimulatedDevice::Serve() {
+    if (m_byteTime != Clock::duration::zero()) TightenTimerSlack();
     while (Pump()) {
     }
     bool hungUp;
@@ -227,6 +255,10 @@ bool SimulatedDevice::Pump() {
     const ssize_t n = read(m_fd, buf, sizeof buf);
     if (n < 0) return errno == EAGAIN || errno == EINTR;
     if (n == 0) return false;  // poll said readable: a served tty hung up
+    // A host that talks is alive: look for one that was killed (an
+    // expensive look on a busy system) only once the line is quiet.
+    m_nextExclusiveCheck = Clock::now() + EXCLUSIVE_CHECK;
+    if (!TakeAtPace(static_cast<std::size_t>(n))) return false;
     std::vector<Reply> replies;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -242,11 +274,44 @@ bool SimulatedDevice::Pump() {
 bool SimulatedDevice::Send(const Reply& reply) {
     return SendReply(
         reply, m_trace, [this](int ms) { return Pause(ms); },
-        [this](const std::vector<std::uint8_t>& bytes) { return WriteAll(bytes); });
+        [this](const std::vector<std::uint8_t>& bytes) { return WriteAtPace(bytes); });
 }
 
 // Sleeps, but returns false at once when Stop() is called.
 bool SimulatedDevice::Pause(int ms) { return Await(0, ms) == 0; }
+
+// Sleeps until `then`, but returns false at once when Stop() is called.
+bool SimulatedDevice::PauseUntil(Clock::time_point then) {
+    for (Clock::time_point now = Clock::now(); now < then; now = Clock::now()) {
+        if (then - now <= COARSE_WAIT) {
+            std::this_thread::sleep_until(then);
+            return true;
+        }
+        if (Await(0, MsUntil(now, then - COARSE_WAIT)) != 0) return false;
+    }
+    return true;
+}
+
+// On a paced line `count` bytes just read are taken only once they would have
+// crossed it, behind what came in before them; unpaced, at once.
+bool SimulatedDevice::TakeAtPace(std::size_t count) {
+    if (m_byteTime == Clock::duration::zero()) return true;
+    const Clock::time_point start = std::max(Clock::now(), m_inboundFree);
+    m_inboundFree = start + m_byteTime * static_cast<Clock::rep>(count);
+    return PauseUntil(m_inboundFree);
+}
+
+// On a paced line one byte at a time, each written once it would have crossed
+// the line; unpaced, all at once.
+bool SimulatedDevice::WriteAtPace(const std::vector<std::uint8_t>& bytes) {
+    if (m_byteTime == Clock::duration::zero()) return WriteAll(bytes);
+    Clock::time_point due = Clock::now();
+    for (std::uint8_t byte : bytes) {
+        due += m_byteTime;
+        if (!PauseUntil(due) || !WriteAll({byte})) return false;
+    }
+    return true;
+}
 
 // A host that stops reading fills the line's buffer; the write then waits
 // for room or for Stop().

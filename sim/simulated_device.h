@@ -93,7 +93,10 @@ private:
     bool Pump();
     bool Send(const Reply& reply);
     bool Pause(int ms);
+    bool PauseUntil(std::chrono::steady_clock::time_point then);
+    bool TakeAtPace(std::size_t count);
     bool WriteAll(const std::vector<std::uint8_t>& bytes);
+    bool WriteAtPace(const std::vector<std::uint8_t>& bytes);
     // Waits in poll() for `events` on the line (0: only for the time) or for
     // Stop(), at most timeoutMs (< 0: no limit). Returns the line's revents,
     // 0 once timeoutMs passed, -1 on Stop() or a failed poll().
@@ -105,6 +108,7 @@ private:
     const bool m_trace;
     const std::string m_linkPath;
     const bool m_optionsValid;
+    const std::chrono::steady_clock::duration m_byteTime;  // on a paced line; zero when unpaced
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_requestArrived;
@@ -119,6 +123,7 @@ private:
     int m_ownSlave = -1;
     int m_wake[2] = {-1, -1};
     std::chrono::steady_clock::time_point m_nextExclusiveCheck{};
+    std::chrono::steady_clock::time_point m_inboundFree{};  // when the paced line has carried what came in
     std::string m_madeLink;
     std::string m_linkTarget;
     std::thread m_thread;
