@@ -6,8 +6,9 @@ Part one: one qx480-sim serves one pseudo-terminal; five clients take turns
 on it, round after round, each making --calls temperature queries per round:
 a hand-written exchange (tcflush, write, poll, read: the floor), the C++
 driver, the C interface, a plain pyserial script doing the same exchange and
-the Python package. Each figure is the median over the rounds of each
-round's median, so a burst of load on the machine falls on one round only.
+the Python package. Each time is the median over the rounds of each round's
+median, and each ratio the median over the rounds of the ratio within the
+round, so a burst of load on the machine falls on one round only.
 
 Part two: qx480-sim --pace 115200 sends and takes bytes no faster than a
 115200-baud line; the qx480 tool's `status` and the `apply` of a full
@@ -135,21 +136,22 @@ def exchanges(build: Path, rounds: int, calls: int) -> None:
         for _ in range(rounds):
             for name, way in ways.items():
                 medians[name].append(statistics.median(way(port, calls)))
-    m = {name: statistics.median(values) for name, values in medians.items()}
-    spread = {name: f"rounds {min(v):.1f}-{max(v):.1f}" for name, v in medians.items()}
-    header = f"{rounds} rounds x {calls} calls"
-    row("clients: floor, C tcflush/write/poll/read", f"median {m['floor']:.1f} us ({spread['floor']}), {header}",
-        "reference")
-    row("clients: C++ QX480DDG::ReadTemperature", f"median {m['cpp']:.1f} us ({spread['cpp']})",
-        verdict(m["cpp"] / m["floor"], CPP_GOAL, "floor"))
-    row("clients: C qx480_read_temperature", f"median {m['c']:.1f} us ({spread['c']})",
-        verdict(m["c"] / m["cpp"], C_GOAL, "C++"))
-    row("clients: pyserial script, same exchange", f"median {m['pyserial']:.1f} us ({spread['pyserial']})",
-        f"{m['pyserial'] / m['floor']:.2f} x floor")
-    row("clients: Python Device.read_temperature()", f"median {m['python']:.1f} us ({spread['python']})",
-        verdict(m["python"] / m["floor"], PYTHON_FLOOR_GOAL, "floor"))
-    row("clients: Python beside the pyserial script", f"{m['python'] / m['pyserial']:.2f} x",
-        verdict(m["python"] / m["pyserial"], PYTHON_PYSERIAL_GOAL, "pyserial"))
+
+    def ratio(name: str, reference: str) -> float:
+        """The median over the rounds of the ratio within each round, which the machine's load changes alike."""
+        return statistics.median(a / b for a, b in zip(medians[name], medians[reference]))
+
+    def figures(name: str) -> str:
+        return f"median {statistics.median(medians[name]):.1f} us (rounds {min(medians[name]):.1f}-{max(medians[name]):.1f})"
+
+    row("clients: floor, C tcflush/write/poll/read", f"{figures('floor')}, {rounds} x {calls} calls", "reference")
+    row("clients: C++ QX480DDG::ReadTemperature", figures("cpp"), verdict(ratio("cpp", "floor"), CPP_GOAL, "floor"))
+    row("clients: C qx480_read_temperature", figures("c"), verdict(ratio("c", "cpp"), C_GOAL, "C++"))
+    row("clients: pyserial script, same exchange", figures("pyserial"), f"{ratio('pyserial', 'floor'):.2f} x floor")
+    row("clients: Python Device.read_temperature()", figures("python"),
+        verdict(ratio("python", "floor"), PYTHON_FLOOR_GOAL, "floor"))
+    row("clients: Python beside the pyserial script", f"{ratio('python', 'pyserial'):.2f} x",
+        verdict(ratio("python", "pyserial"), PYTHON_PYSERIAL_GOAL, "pyserial"))
 
 
 # Every channel set, the trigger and the output: the most an apply sends.
@@ -206,8 +208,8 @@ def paced(build: Path) -> None:
 def main() -> None:
     parser = argparse.ArgumentParser(description=(__doc__ or "").splitlines()[0])
     parser.add_argument("build", type=Path)
-    parser.add_argument("--rounds", type=int, default=5)
-    parser.add_argument("--calls", type=int, default=2000, help="timed calls of each client per round")
+    parser.add_argument("--rounds", type=int, default=20)
+    parser.add_argument("--calls", type=int, default=500, help="timed calls of each client per round")
     arguments = parser.parse_args()
     build = arguments.build.resolve()
     os.environ.setdefault("QX480_LIBRARY", str(build / "lib" / "libqx480.so"))

@@ -1,6 +1,7 @@
 // Connection and the request/response exchange.
 #include <chrono>
 
+#include "arrival_buffer.h"
 #include "frame_receiver.h"
 #include "outcome_detail.h"
 #include "qx480ddg.h"
@@ -92,11 +93,12 @@ bool QX480DDG::Exchange(const std::vector<std::uint8_t>& request, std::uint8_t c
 
 QX480Status QX480DDG::RecvFrame(QX480Frame& out, std::uint8_t cmd, int timeoutMs) {
     MillisecondClock clock;
-    if (!m_observer) return qx480::detail::ReceiveFrame(m_port, clock, out, cmd, timeoutMs);
+    qx480::detail::ArrivalBuffer<SerialPort> arrivals(m_port);
+    if (!m_observer) return qx480::detail::ReceiveFrame(arrivals, clock, out, cmd, timeoutMs);
     const auto show = [this](bool taken, const std::uint8_t* bytes, std::size_t size) {
         m_observer(taken ? QX480FrameDirection::Received : QX480FrameDirection::Dropped, bytes, size);
     };
-    return qx480::detail::ReceiveFrame(m_port, clock, out, cmd, timeoutMs, show);
+    return qx480::detail::ReceiveFrame(arrivals, clock, out, cmd, timeoutMs, show);
 }
 
 void QX480DDG::SetFrameObserver(QX480FrameObserver observer) { m_observer = std::move(observer); }

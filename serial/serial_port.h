@@ -1,10 +1,11 @@
 /// \file
 /// One serial port with bounded, blocking reads and writes.
 ///
-/// Windows: a COM device opened for overlapped I/O; the driver's time-outs make
-/// a read return at once with what has arrived. POSIX: a termios tty opened
-/// non-blocking and exclusive; a read waits with poll() for the first byte.
-/// Either way each Read and Write is bounded by the limit given with the call.
+/// Windows: a COM device opened for overlapped I/O; a read waits in the driver
+/// for its first byte. POSIX: a termios tty opened non-blocking and exclusive;
+/// a read takes what has arrived or waits with poll() for the first byte.
+/// Either way a read returns what has arrived as soon as anything has, and
+/// each Read and Write is bounded by the limit given with the call.
 ///
 /// The header defines no macros of its own: on Windows it includes
 /// <windows.h> as the host has set it up (WIN32_LEAN_AND_MEAN, NOMINMAX or
@@ -86,7 +87,8 @@ public:
     /// refuses data bits outside 5..8, OnePointFive stop bits, and Mark/Space
     /// parity where the system has no CMSPAR). Windows passes the name to
     /// CreateFileW unchanged ("COM3", "\\.\COM10") and sets time-outs that
-    /// make each read return at once with what has arrived.
+    /// make a read return at once with what has arrived; each Read then sets
+    /// its own limit in the driver (see Read).
     bool Open(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity);
     /// The same, with the reason of a failure in `why` (None on success).
     bool Open(const wchar_t* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,
@@ -112,14 +114,16 @@ public:
     /// A network port gives its socket (Windows: the SOCKET as a HANDLE).
     NativeHandle GetHandle() const;
 
-    /// Reads up to `size` bytes into `buffer`. Returns the count read: 0 when
-    /// nothing came within the limit, which is not an error. -1 for a closed
-    /// port, a null buffer, size <= 0, a failed transfer, or a far end that
-    /// hung up (POSIX, and every network port: a closed or reset connection
-    /// fails at once); the port stays open. A network port waits for the
-    /// first byte up to the limit, as POSIX does. timeoutMs < 0 waits without limit,
-    /// 0 not at all. A transfer that outlives its limit is cancelled and
-    /// collected before the call returns: nothing touches `buffer` afterwards.
+    /// Reads up to `size` bytes into `buffer`: what has arrived, at once, or
+    /// else what arrives first within the limit (Windows sets the driver's
+    /// read time-outs to do so, unless SetTimeouts gave others; a network port
+    /// waits as POSIX does). Returns the count read: 0 when nothing came within
+    /// the limit, which is not an error. -1 for a closed port, a null buffer,
+    /// size <= 0, a failed transfer, or a far end that hung up (POSIX, and
+    /// every network port: a closed or reset connection fails at once); the
+    /// port stays open. timeoutMs < 0 waits without limit, 0 not at all. A
+    /// transfer that outlives its limit is cancelled and collected before the
+    /// call returns: nothing touches `buffer` afterwards.
     int Read(void* buffer, int size, int timeoutMs);
     /// Writes `size` bytes from `buffer`. Returns the count written, short when
     /// the limit passed first, or -1 (as for Read; also when a write fails
@@ -132,12 +136,13 @@ public:
     bool DiscardInput();
 
     /// Sets the driver's write time-out (Windows; POSIX keeps no driver
-    /// time-outs and only reports whether the port is open). The first argument
-    /// has no effect. False on a closed port or when the driver refuses.
+    /// time-outs and only reports whether the port is open), and hands the
+    /// read time-outs back to Read after SetTimeouts. The first argument has no
+    /// effect. False on a closed port or when the driver refuses.
     bool SetTimeout(int unused, int writeTimeoutMs);
 #ifdef _WIN32
     /// Sets all of the driver's time-outs. Reads then wait in the driver as
-    /// `timeouts` says instead of returning at once; each Read and Write is
+    /// `timeouts` says instead of as Read sets them; each Read and Write is
     /// still bounded by its own limit. False on a closed port or when the
     /// driver refuses.
     bool SetTimeouts(const COMMTIMEOUTS& timeouts);
@@ -164,10 +169,13 @@ private:
     bool CreateOverlappedEvents();
     void DestroyOverlappedEvents();
     int Transfer(bool isRead, void* buffer, int size, int timeoutMs);
+    void LimitReadInDriver(int timeoutMs);
 
     HANDLE m_hPort;
     OVERLAPPED m_ovRead;
     OVERLAPPED m_ovWrite;
+    COMMTIMEOUTS m_timeouts;  // the driver's time-outs as last set
+    bool m_hostTimeouts;      // set by SetTimeouts: reads no longer set their own
 #else
     int m_fd;
 #endif

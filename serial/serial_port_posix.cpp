@@ -18,6 +18,8 @@
 #include "network_line.h"
 #include "serial_port.h"
 #ifdef __linux__
+#include <linux/serial.h>
+
 #include "custom_baud_linux.h"
 #endif
 
@@ -177,6 +179,20 @@ bool Configure(int fd, int baudRate, tcflag_t lineFlags) {
     return speed || SetCustomRate(fd, baudRate);
 }
 
+// A USB adapter holds received bytes back for its latency timer (16 ms on
+// common FTDI parts) unless asked for low latency, which shortens that wait
+// to about 1 ms. Drivers without the setting and pseudo-terminals refuse.
+void AskForLowLatency(int fd) {
+#ifdef __linux__
+    serial_struct info{};
+    if (ioctl(fd, TIOCGSERIAL, &info) != 0) return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    ioctl(fd, TIOCSSERIAL, &info);
+#else
+    (void)fd;
+#endif
+}
+
 void RaiseDtrAndRts(int fd) {
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIS, &lines);  // a pseudo-terminal has no modem lines and refuses
@@ -300,6 +316,7 @@ bool SerialPort::OpenLocal(const char* portName, int baudRate, int dataBits, Sto
         Release(fd);
         return false;
     }
+    AskForLowLatency(fd);
     RaiseDtrAndRts(fd);
     tcflush(fd, TCIOFLUSH);
     m_fd = fd;
@@ -317,10 +334,14 @@ bool SerialPort::IsOpenLocal() const { return m_fd != -1; }
 
 SerialPort::NativeHandle SerialPort::GetHandleLocal() const { return m_fd; }
 
-// With VMIN 0 a read() of 0 means "no data" as well as "hung up"; only
-// poll() tells them apart. Bytes that arrived before a hang-up come first.
+// What has arrived is taken at once, without a poll(). With VMIN 0 a read()
+// of 0 means "no data" as well as "hung up"; only poll() tells them apart.
+// Bytes that arrived before a hang-up come first.
 int SerialPort::ReadLocal(void* buffer, int size, int timeoutMs) {
     if (!IsOpen() || buffer == nullptr || size <= 0) return -1;
+    const ssize_t waiting = read(m_fd, buffer, static_cast<std::size_t>(size));
+    if (waiting > 0) return static_cast<int>(waiting);
+    if (waiting < 0 && errno != EINTR && !WouldBlock(errno)) return -1;
     const Deadline deadline(timeoutMs);
     for (;;) {
         const int events = WaitFor(m_fd, POLLIN, deadline);

@@ -7,9 +7,43 @@
 
 namespace {
 
-// A read completes at once with what has arrived, even nothing; a write has no
-// total limit in the driver. Read and Write bound their own waits.
+// With this interval alone a read completes at once with what has arrived,
+// even nothing (the setting of Open and of a read whose limit is 0); a write
+// has no total limit in the driver. Read and Write bound their own waits.
 constexpr DWORD READ_AT_ONCE_INTERVAL = MAXDWORD;
+// The longest total time-out the driver takes for "wait for the first byte".
+constexpr DWORD LONGEST_FIRST_BYTE_WAIT = MAXDWORD - 1;
+
+bool UnderWine() {
+    static const bool wine = [] {
+        const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
+}
+
+// The read fields for a read limited to `timeoutMs`. With the interval and the
+// multiplier MAXDWORD and a constant between 0 and MAXDWORD, Windows completes
+// a read at once with what has arrived, else at the first byte, else after the
+// constant: the read waits in the driver instead of spinning on empty reads.
+// Wine (8.0) differs: there these values complete a read only when its whole
+// buffer is full, while the read-at-once values leave a read that finds nothing
+// pending until the first byte comes, which is what Windows does with the
+// former; so under Wine reads keep the read-at-once values.
+void SetReadFields(COMMTIMEOUTS& timeouts, int timeoutMs) {
+    timeouts.ReadIntervalTimeout = READ_AT_ONCE_INTERVAL;
+    const bool atOnce = timeoutMs == 0 || UnderWine();
+    timeouts.ReadTotalTimeoutMultiplier = atOnce ? 0 : MAXDWORD;
+    timeouts.ReadTotalTimeoutConstant = atOnce          ? 0
+                                        : timeoutMs < 0 ? LONGEST_FIRST_BYTE_WAIT
+                                                        : static_cast<DWORD>(timeoutMs);
+}
+
+bool SameReadFields(const COMMTIMEOUTS& a, const COMMTIMEOUTS& b) {
+    return a.ReadIntervalTimeout == b.ReadIntervalTimeout &&
+           a.ReadTotalTimeoutMultiplier == b.ReadTotalTimeoutMultiplier &&
+           a.ReadTotalTimeoutConstant == b.ReadTotalTimeoutConstant;
+}
 
 DWORD WaitLimit(int timeoutMs) { return timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs); }
 
@@ -29,7 +63,8 @@ SerialOpenError OpenErrorOf(DWORD error) {
 
 }  // namespace
 
-SerialPort::SerialPort() : m_hPort(INVALID_HANDLE_VALUE), m_ovRead{}, m_ovWrite{} {}
+SerialPort::SerialPort()
+    : m_hPort(INVALID_HANDLE_VALUE), m_ovRead{}, m_ovWrite{}, m_timeouts{}, m_hostTimeouts(false) {}
 
 SerialPort::~SerialPort() { Close(); }
 
@@ -61,8 +96,7 @@ bool SerialPort::OpenLocal(const wchar_t* portName, int baudRate, int dataBits, 
         return false;
     }
     PurgeComm(m_hPort, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
-    COMMTIMEOUTS timeouts{READ_AT_ONCE_INTERVAL, 0, 0, 0, 0};
-    SetCommTimeouts(m_hPort, &timeouts);
+    SetTimeoutLocal(0, 0);
     why = SerialOpenError::None;
     return true;
 }
@@ -85,6 +119,8 @@ void SerialPort::CloseLocal() {
         CloseHandle(m_hPort);
         m_hPort = INVALID_HANDLE_VALUE;
     }
+    m_timeouts = COMMTIMEOUTS{};
+    m_hostTimeouts = false;
     DestroyOverlappedEvents();
 }
 
@@ -102,6 +138,7 @@ int SerialPort::WriteLocal(const void* buffer, int size, int timeoutMs) {
 int SerialPort::Transfer(bool isRead, void* buffer, int size, int timeoutMs) {
     if (!IsOpen() || buffer == nullptr || size <= 0) return -1;
     OVERLAPPED& ov = isRead ? m_ovRead : m_ovWrite;
+    if (isRead) LimitReadInDriver(timeoutMs);
     ResetEvent(ov.hEvent);
     ov.Offset = 0;
     ov.OffsetHigh = 0;
@@ -131,15 +168,31 @@ bool SerialPort::DiscardInputLocal() {
     return PurgeComm(m_hPort, PURGE_RXABORT | PURGE_RXCLEAR) != FALSE;
 }
 
+// The driver's read fields follow each read's limit, set only when it differs
+// from the last read's; time-outs that the host set stay as they are.
+void SerialPort::LimitReadInDriver(int timeoutMs) {
+    if (m_hostTimeouts) return;
+    COMMTIMEOUTS wanted = m_timeouts;
+    SetReadFields(wanted, timeoutMs);
+    if (!SameReadFields(wanted, m_timeouts) && SetCommTimeouts(m_hPort, &wanted)) m_timeouts = wanted;
+}
+
 bool SerialPort::SetTimeoutLocal(int /*unused*/, int writeTimeoutMs) {
+    if (!IsOpen()) return false;
     COMMTIMEOUTS timeouts{READ_AT_ONCE_INTERVAL, 0, 0, 0, static_cast<DWORD>(writeTimeoutMs)};
-    return SetTimeouts(timeouts);
+    if (!SetCommTimeouts(m_hPort, &timeouts)) return false;
+    m_timeouts = timeouts;
+    m_hostTimeouts = false;
+    return true;
 }
 
 bool SerialPort::SetTimeoutsLocal(const COMMTIMEOUTS& timeouts) {
     if (!IsOpen()) return false;
     COMMTIMEOUTS copy = timeouts;
-    return SetCommTimeouts(m_hPort, &copy) != FALSE;
+    if (!SetCommTimeouts(m_hPort, &copy)) return false;
+    m_timeouts = copy;
+    m_hostTimeouts = true;
+    return true;
 }
 
 bool SerialPort::CreateOverlappedEvents() {

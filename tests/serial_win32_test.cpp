@@ -291,6 +291,46 @@ TEST_F(EchoPort, ReadWithoutDataReturnsZeroWithinItsLimit) {
     EXPECT_TRUE(port.IsOpen());
 }
 
+// Each read sets its limit in the driver, which then waits for the first
+// byte; under Wine the read-at-once values do that (see the backend), so
+// reads keep them there. Time-outs a host sets are left alone.
+TEST_F(EchoPort, ReadWaitsInTheDriverForItsFirstByteUnlessTheHostSetTimeouts) {
+    SerialPort port;
+    ASSERT_TRUE(OpenEcho(port));
+    const auto firstByte = [](DWORD limit, DWORD write) {
+        return RunningUnderWine() ? COMMTIMEOUTS{MAXDWORD, 0, 0, 0, write}
+                                  : COMMTIMEOUTS{MAXDWORD, MAXDWORD, limit, 0, write};
+    };
+    unsigned char buffer[16];
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, 120), 0);
+    ExpectTimeouts(CommTimeouts(port.GetHandle()), firstByte(120, 0));
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, 0), 0);
+    ExpectTimeouts(CommTimeouts(port.GetHandle()), {MAXDWORD, 0, 0, 0, 0});
+
+    const COMMTIMEOUTS custom{1, 2, 3, 4, 5};
+    ASSERT_TRUE(port.SetTimeouts(custom));
+    port.Read(buffer, sizeof buffer, POLL_READ_MS);  // Wine reports these time-outs running out as a failure
+    ExpectTimeouts(CommTimeouts(port.GetHandle()), custom);
+
+    ASSERT_TRUE(port.SetTimeout(0, 7));
+    EXPECT_EQ(port.Read(buffer, sizeof buffer, 80), 0);
+    ExpectTimeouts(CommTimeouts(port.GetHandle()), firstByte(80, 7));
+}
+
+TEST_F(EchoPort, ReadReturnsWhatArrivesWithoutWaitingOutItsLimit) {
+    SerialPort port;
+    ASSERT_TRUE(OpenEcho(port));
+    const std::vector<unsigned char> sent = Pattern(5);
+    ASSERT_EQ(port.Write(sent.data(), static_cast<int>(sent.size()), 1000), 5);
+    unsigned char buffer[64];
+    const auto start = Clock::now();
+    const int got = port.Read(buffer, sizeof buffer, 20000);
+    EXPECT_GT(got, 0);
+    EXPECT_LT(ElapsedMs(start), 10000) << "the read waited for a full buffer or its limit";
+    EXPECT_EQ(ReadUpTo(port, sent.size() - static_cast<std::size_t>(got)).size(),
+              sent.size() - static_cast<std::size_t>(got));
+}
+
 TEST_F(EchoPort, DiscardInputDropsTheBytesWaiting) {
     SerialPort port;
     ASSERT_TRUE(OpenEcho(port));

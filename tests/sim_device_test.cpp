@@ -249,12 +249,31 @@ TEST(SimulatedDevice, ServesAnExistingTerminalUntilItGoesAway) {
     EXPECT_FALSE(sim.HungUp());
 }
 
+// At 2400 baud a byte takes 4.17 ms: the request is taken once its ten
+// bytes would have crossed, and the answer takes its fourteen bytes' time.
+TEST(SimulatedDevice, PacedLineIsNeverFasterThanItsBaudRate) {
+    Options options;
+    options.paceBaud = 2400;
+    SimulatedDevice sim(options);
+    ASSERT_TRUE(sim.Start()) << sim.Error();
+    RawHost host(sim.Path());
+    const auto start = Clock::now();
+    ASSERT_TRUE(host.Write(TEMP_REQUEST));
+    EXPECT_EQ(host.Read(TEMP_ANSWER.size()), TEMP_ANSWER);
+    const auto wireMs = (TEMP_REQUEST.size() + TEMP_ANSWER.size()) * 10 * 1000 / 2400;
+    EXPECT_GE(Clock::now() - start, milliseconds(wireMs));
+}
+
 TEST(SimulatedDevice, RefusesInvalidOptions) {
     Options options;
     options.faults.dropEvery = -1;
     SimulatedDevice sim(options);
     EXPECT_FALSE(sim.Start());
     EXPECT_FALSE(sim.Error().empty());
+    Options negativePace;
+    negativePace.paceBaud = -1;
+    SimulatedDevice unpaceable(negativePace);
+    EXPECT_FALSE(unpaceable.Start());
     qx480::sim::Limits limits;
     limits.minTriggerTicks = 10;
     limits.maxTriggerTicks = 9;
