@@ -19,7 +19,7 @@ using qx480::bench::Row;
 
 using Run = benchmark::BenchmarkReporter::Run;
 
-constexpr double EXCHANGE_GOAL_RATIO = 1.3;
+constexpr double EXCHANGE_GOAL_RATIO = 1.1;
 constexpr double WAITING_GOAL_CPU_MS = 20.0;
 
 // The console report without colours (it usually goes to a pipe), keeping
@@ -79,7 +79,7 @@ double LatencyRow(const CollectingReporter& r, const std::string& run, const std
 void ExchangeRow(const CollectingReporter& r, const std::string& run, const std::string& kind, const std::string& what,
                  double floorUs) {
     const auto* median = r.Counter(run, kind + "_median_us");
-    std::string goal = "median <= 1.3 x floor";
+    std::string goal = "median <= 1.1 x floor";
     if (median != nullptr && floorUs > 0) {
         const double ratio = *median / floorUs;
         goal = Format("%.2f x floor: ", ratio) + Verdict(ratio <= EXCHANGE_GOAL_RATIO);
