@@ -26,6 +26,9 @@ Decimal or a Fraction; or a str in the qx480 tool's words ("10ns", "1.5 us")."""
 Rate = float | int | str | Decimal | Fraction
 """A trigger rate: hertz as a number, or a str in the qx480 tool's words ("1kHz", "2.5 MHz")."""
 
+# What a call does, as its failure message names it: the words, or a function that builds them.
+_Step = str | Callable[[], str]
+
 TIMEOUT_MS = 1000
 """The limit of every exchange, for writing the request and again for the answer."""
 
@@ -117,6 +120,10 @@ def _system_port_name(port: str) -> str:
     return windows_device_path(port) if sys.platform == "win32" else port
 
 
+def _step_text(what: _Step) -> str:
+    return what if isinstance(what, str) else what()
+
+
 def _on_off(on: bool) -> str:
     return "on" if on else "off"
 
@@ -201,7 +208,9 @@ class _Handle:
         self._handle: ctypes.c_void_p | None = handle
         self._close = close  # kept, so that a device collected at exit still closes
         self._users = 0
-        self._changed = threading.Condition(threading.Lock())
+        # The bare lock on the calls' path (its `with` runs in C); the condition only for close.
+        self._lock = threading.Lock()
+        self._idle = threading.Condition(self._lock)
 
     @property
     def closed(self) -> bool:
@@ -209,22 +218,23 @@ class _Handle:
 
     def take(self) -> ctypes.c_void_p | None:
         """The handle for one call, to be given back with `give_back`; None once it is closed."""
-        with self._changed:
-            if self._handle is not None:
+        with self._lock:
+            handle = self._handle
+            if handle is not None:
                 self._users += 1
-            return self._handle
+            return handle
 
     def give_back(self) -> None:
-        with self._changed:
+        with self._lock:
             self._users -= 1
-            if self._users == 0:
-                self._changed.notify_all()
+            if self._users == 0 and self._handle is None:
+                self._idle.notify_all()
 
     def close(self) -> None:
         """Closes the handle once no call uses it; harmless when closed."""
-        with self._changed:
+        with self._idle:
             handle, self._handle = self._handle, None
-            self._changed.wait_for(lambda: self._users == 0)
+            self._idle.wait_for(lambda: self._users == 0)
         if handle is not None:
             self._close(handle)
 
@@ -339,19 +349,20 @@ class Device:
     def set_channel_output(self, channel: int, on: bool) -> None:
         """Switches the output of `channel` (1 to 8) on (True) or off (False)."""
         number, state = _channel(channel), _switch(on, "on")
-        what = f"switching channel {number} {_on_off(state)}"
-        self._call(what, lambda lib, h: lib.qx480_set_channel_output(h, number, int(state)))
+        self._call(
+            lambda: f"switching channel {number} {_on_off(state)}", self._lib.qx480_set_channel_output, number,
+            int(state),
+        )
 
     def set_output(self, on: bool) -> None:
         """Switches the global output on (True) or off (False)."""
         state = _switch(on, "on")
-        self._call(f"switching the output {_on_off(state)}", lambda lib, h: lib.qx480_set_output(h, int(state)))
+        self._call(lambda: f"switching the output {_on_off(state)}", self._lib.qx480_set_output, int(state))
 
     def set_trigger_source(self, source: TriggerSource | str) -> None:
         """Chooses the trigger source: a TriggerSource or "internal", "external", "software"."""
         chosen = _source(source)
-        what = f"the {chosen.name.lower()} trigger"
-        self._call(what, lambda lib, h: lib.qx480_set_trigger_source(h, chosen.value))
+        self._call(lambda: f"the {chosen.name.lower()} trigger", self._lib.qx480_set_trigger_source, chosen.value)
 
     def set_trigger_rate(self, rate: Rate) -> float:
         """Sets the internal trigger rate and returns the rate the device got, in hertz.
@@ -369,25 +380,25 @@ class Device:
         """Sets the internal trigger period exactly, in 4 ns ticks (1 to 2**32 - 1); returns its rate in hertz."""
         period = _whole(ticks, "ticks", range(1, units.MAX_TICKS + 1))
         text, hz = units.describe_period(period)
-        self._call(f"the rate {text}", lambda lib, h: lib.qx480_set_trigger_ticks(h, period))
+        self._call(lambda: f"the rate {text}", self._lib.qx480_set_trigger_ticks, period)
         return hz
 
     def fire(self) -> None:
         """Fires one software trigger."""
-        self._call("the software trigger", lambda lib, h: lib.qx480_fire(h))
+        self._call("the software trigger", self._lib.qx480_fire)
 
     # ---- Queries ----
 
     def read_temperature(self) -> float:
         """The device temperature in degrees Celsius."""
         celsius = ctypes.c_float()
-        self._call("the temperature query", lambda lib, h: lib.qx480_read_temperature(h, ctypes.byref(celsius)))
+        self._call("the temperature query", self._lib.qx480_read_temperature, ctypes.byref(celsius))
         return celsius.value
 
     def read_timing(self) -> Timing:
         """All eight channels' times and the device-wide values, in one exchange."""
         block = _library.TimingStruct(size=ctypes.sizeof(_library.TimingStruct))
-        self._call("the timing query", lambda lib, h: lib.qx480_read_timing(h, ctypes.byref(block)))
+        self._call("the timing query", self._lib.qx480_read_timing, ctypes.byref(block))
         return _timing(block)
 
     # ---- Tracing ----
@@ -405,7 +416,7 @@ class Device:
             function = _library.TraceFunction(0)  # no function: the library stops calling
         else:
             function = _library.TraceFunction(self._tracer(callback))
-        self._call("tracing", lambda lib, h: lib.qx480_set_trace(h, function, None))
+        self._call("tracing", self._lib.qx480_set_trace, function, None)
         self._trace_function = function  # kept alive while the library may call it
 
     def _tracer(self, callback: TraceCallback) -> Callable[[Any, int, Any, int], None]:
@@ -427,18 +438,21 @@ class Device:
     def _not_open(self, what: str) -> NotOpenError:
         return NotOpenError(_library.failure_line(Status.NOT_OPEN, self._port, what), Status.NOT_OPEN)
 
-    def _call(self, what: str, call: Callable[[ctypes.CDLL, ctypes.c_void_p], Any]) -> None:
-        """Runs one C call on the handle; raises the matching Error, naming `what`, when it fails."""
+    def _call(self, what: _Step, function: Callable[..., int], *arguments: Any) -> None:
+        """Calls function(handle, *arguments) on the handle; raises the matching Error, naming `what`, when it fails.
+
+        On success nothing is formatted: a `what` that needs formatting is a function that builds it.
+        """
         self._refuse_inside_trace()
         handle = self._handle.take()
         if handle is None:
-            raise self._not_open(what)
+            raise self._not_open(_step_text(what))
         try:
-            status: int = call(self._lib, handle)
+            status: int = function(handle, *arguments)
         finally:
             self._handle.give_back()
-        if status != Status.OK:
-            raise self._failure(status, what)
+        if status:  # anything but QX480_OK (0)
+            raise self._failure(status, _step_text(what))
 
     def _set_time(self, setting: _TimeSetting, channel: int, time: Time) -> None:
         number = _channel(channel)
@@ -451,8 +465,10 @@ class Device:
         self._set_counts(setting, channel, units.seconds_to_counts(seconds, f"{setting.name} {seconds} s"))
 
     def _set_counts(self, setting: _TimeSetting, channel: int, counts: int) -> None:
-        what = f"the {setting.name} {units.format_time(counts)} for channel {channel}"
-        self._call(what, lambda lib, h: getattr(lib, setting.in_counts)(h, channel, counts))
+        self._call(
+            lambda: f"the {setting.name} {units.format_time(counts)} for channel {channel}",
+            getattr(self._lib, setting.in_counts), channel, counts,
+        )
 
     def _failure(self, status: int, what: str) -> Error:
         return error_for(status, _library.failure_line(status, self._port, what))
