@@ -1,5 +1,5 @@
 // qx480-exchange-client: one client of the exchange figures that
-// bench/exchange_rounds.py compares, making one temperature query after
+// python/bench/exchange_rounds.py compares, making one temperature query after
 // another on a port that a responder (qx480-sim) serves.
 //
 //   qx480-exchange-client WAY PORT CALLS

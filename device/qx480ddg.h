@@ -125,13 +125,12 @@ public:
     QX480_EXPORT void Close();
     /// True while the port is open.
     QX480_EXPORT bool IsOpen() const;
-    /// The port itself, for its handle and its time-outs. On Windows the
-    /// time-outs Open sets make every read return at once, so a receive polls
-    /// the port without pausing and keeps the calling thread busy while it
-    /// waits (up to TIMEOUT_MS); Port().SetTimeouts with a read interval lets
-    /// reads wait in the driver instead. A host must not read from the port
-    /// between calls (it would take bytes of the next answer) nor close it
-    /// during a call.
+    /// The port itself, for its handle and its time-outs. A receive waits in
+    /// the port's reads, which return what has arrived as soon as anything has
+    /// (on Windows through the driver's read time-outs, which each read sets;
+    /// after Port().SetTimeouts the host's own stay in force). A host must not
+    /// read from the port between calls (it would take bytes of the next
+    /// answer) nor close it during a call.
     QX480_EXPORT SerialPort& Port();
 
     // ---- Exchange ----

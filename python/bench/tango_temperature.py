@@ -16,7 +16,11 @@ import statistics
 import sys
 from pathlib import Path
 
-from read_temperature import ROOT, p99, simulated_device, timed
+from exchange_rounds import ROOT, simulated_device, timed
+
+
+def p99(samples: list[float]) -> float:
+    return statistics.quantiles(samples, n=100)[98]
 
 
 def through_package(port: str, reads: int) -> list[float]:
@@ -43,7 +47,7 @@ def main() -> None:
     reads = max(arguments.reads, 1000)
     os.environ.setdefault("QX480_LIBRARY", str(arguments.build.resolve() / "lib" / "libqx480.so"))
     sys.path.append(str(ROOT / "python"))  # an installed package comes first
-    with simulated_device(arguments.build) as port:
+    with simulated_device(arguments.build.resolve()) as (port, _):
         samples = {"qx480.Device.read_temperature()": through_package(port, reads),
                    "Tango read_attribute('Temperature')": through_tango(port, reads)}
     print(f"Temperature against qx480-sim, {reads} reads each:")

@@ -1,6 +1,6 @@
 """The exchange from every client beside the floor, and the tool against a line paced like a real one.
 
-    python3 bench/exchange_rounds.py BUILD_DIR [--rounds N] [--calls N]
+    /usr/bin/python3 python/bench/exchange_rounds.py BUILD_DIR [--rounds N] [--calls N]
 
 Part one: one qx480-sim serves one pseudo-terminal; five clients take turns
 on it, round after round, each making --calls temperature queries per round:
@@ -34,7 +34,7 @@ import time
 from collections.abc import Callable, Iterator
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[1]
+ROOT = Path(__file__).resolve().parents[2]
 BAUD = 115200
 BITS_PER_BYTE = 10
 REQUEST = bytes.fromhex("EB 90 06 00 93 00 00 14 02 CC")  # READ_TEMP
