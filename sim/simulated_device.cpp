@@ -42,6 +42,9 @@ constexpr auto EXCLUSIVE_CHECK = std::chrono::milliseconds(150);
 constexpr auto COARSE_WAIT = std::chrono::milliseconds(2);
 constexpr int BITS_PER_BYTE = 10;  // start bit, 8 data bits, stop bit
 
+constexpr const char* INVALID_OPTIONS =
+    "invalid options: a negative fault value or pace, or a trigger period range upside down";
+
 using Clock = std::chrono::steady_clock;
 
 // Milliseconds from `now` to `then`, rounded up so that a wait never ends early; never negative.
@@ -118,7 +121,7 @@ bool SimulatedDevice::Fail(const std::string& error) {
 
 bool SimulatedDevice::Start() {
     if (Running()) return Fail("the simulated device is already running");
-    if (!m_optionsValid) return Fail("invalid options: a negative fault value or a trigger period range upside down");
+    if (!m_optionsValid) return Fail(INVALID_OPTIONS);
     JoinThread();
     int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) return Fail(SystemError("cannot make a pseudo-terminal", ""));
@@ -147,7 +150,7 @@ bool SimulatedDevice::Start() {
 
 bool SimulatedDevice::ServeTty(const std::string& path) {
     if (Running()) return Fail("the simulated device is already running");
-    if (!m_optionsValid) return Fail("invalid options: a negative fault value or a trigger period range upside down");
+    if (!m_optionsValid) return Fail(INVALID_OPTIONS);
     JoinThread();
     const int fd = OpenRawTty(path);
     if (fd < 0) return Fail(SystemError("cannot open the terminal", path));
