@@ -142,7 +142,8 @@ def exchanges(build: Path, rounds: int, calls: int) -> None:
         return statistics.median(a / b for a, b in zip(medians[name], medians[reference]))
 
     def figures(name: str) -> str:
-        return f"median {statistics.median(medians[name]):.1f} us (rounds {min(medians[name]):.1f}-{max(medians[name]):.1f})"
+        values = medians[name]
+        return f"median {statistics.median(values):.1f} us (rounds {min(values):.1f}-{max(values):.1f})"
 
     row("clients: floor, C tcflush/write/poll/read", f"{figures('floor')}, {rounds} x {calls} calls", "reference")
     row("clients: C++ QX480DDG::ReadTemperature", figures("cpp"), verdict(ratio("cpp", "floor"), CPP_GOAL, "floor"))
