@@ -211,6 +211,19 @@ def test_a_trace_callback_cannot_use_its_own_device(device: qx480.Device, monkey
     assert not device.closed
 
 
+def test_a_call_that_succeeds_builds_no_message(device: qx480.Device, monkeypatch: pytest.MonkeyPatch) -> None:
+    def refuse(*_: object) -> str:
+        raise AssertionError("a message was built for a call that succeeded")
+
+    monkeypatch.setattr(qx480.units, "format_time", refuse)
+    monkeypatch.setattr(qx480.units, "rate_text", refuse)
+    device.set_delay_counts(1, 1000)
+    device.set_width(2, 100e-9)
+    device.set_trigger_ticks(250)
+    device.set_channel_output(3, True)
+    assert device.read_temperature() == pytest.approx(29.59375)
+
+
 def test_the_device_names_its_port_and_state(sim: Simulator) -> None:
     dg = qx480.Device(sim.link, baud=9600)
     assert (dg.port, dg.baud, dg.closed) == (sim.link, 9600, False)
