@@ -2,8 +2,9 @@
 
     /usr/bin/python3 python/bench/exchange_rounds.py BUILD_DIR [--rounds N] [--calls N]
 
-Part one: one qx480-sim serves one pseudo-terminal; five clients take turns
-on it, round after round, each making --calls temperature queries per round:
+Part one: one qx480-sim serves one pseudo-terminal from a CPU of its own
+(the clients run on another); five clients take turns on it, round after
+round, each making --calls temperature queries per round:
 a hand-written exchange (tcflush, write, poll, read: the floor), the C++
 driver, the C interface, a plain pyserial script doing the same exchange and
 the Python package. Each time is the median over the rounds of each round's
@@ -11,7 +12,8 @@ median, and each ratio the median over the rounds of the ratio within the
 round, so a burst of load on the machine falls on one round only.
 
 Part two: qx480-sim --pace 115200 sends and takes bytes no faster than a
-115200-baud line; the qx480 tool's `status` and the `apply` of a full
+115200-baud line (unpinned: a paced device wakes for every byte, and on a
+CPU of its own it would wait for that CPU whenever others use it); the qx480 tool's `status` and the `apply` of a full
 eight-channel setup file are timed from start to exit and set beside the
 time their frames take on the wire (10 bits a byte).
 
@@ -50,10 +52,14 @@ WIRE_GOAL = 1.10
 
 
 @contextlib.contextmanager
-def simulated_device(build: Path, *options: str) -> Iterator[tuple[str, subprocess.Popen[str]]]:
-    """A qx480-sim process; yields the pseudo-terminal it serves, once it serves it, and the process."""
+def simulated_device(
+    build: Path, *options: str, cpus: set[int] | None = None
+) -> Iterator[tuple[str, subprocess.Popen[str]]]:
+    """A qx480-sim process (on `cpus` when given); yields the pseudo-terminal it serves, once it serves it, and
+    the process."""
     process = subprocess.Popen(
-        [str(build / "bin" / "qx480-sim"), *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True
+        [str(build / "bin" / "qx480-sim"), *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+        preexec_fn=None if cpus is None else lambda: os.sched_setaffinity(0, cpus),
     )
     try:
         assert process.stdout is not None
@@ -64,6 +70,21 @@ def simulated_device(build: Path, *options: str) -> Iterator[tuple[str, subproce
     finally:
         process.terminate()
         process.wait()
+
+
+@contextlib.contextmanager
+def device_apart(build: Path) -> Iterator[str]:
+    """A qx480-sim on one CPU while this process (and every process it starts) runs on another, as a device
+    across a line would be; yields its pseudo-terminal. Where the two ends share a CPU, an exchange costs a
+    seventh as much and the ratios would measure other things. With one CPU both share it."""
+    allowed = os.sched_getaffinity(0)
+    device_cpus, client_cpus = ({max(allowed)}, {min(allowed)}) if len(allowed) > 1 else (None, allowed)
+    os.sched_setaffinity(0, client_cpus)
+    try:
+        with simulated_device(build, cpus=device_cpus) as (port, _):
+            yield port
+    finally:
+        os.sched_setaffinity(0, allowed)
 
 
 def timed(call: Callable[[], object], count: int) -> list[float]:
@@ -132,7 +153,7 @@ def exchanges(build: Path, rounds: int, calls: int) -> None:
         "python": with_package,
     }
     medians: dict[str, list[float]] = {name: [] for name in ways}
-    with simulated_device(build) as (port, _):
+    with device_apart(build) as port:
         for _ in range(rounds):
             for name, way in ways.items():
                 medians[name].append(statistics.median(way(port, calls)))
