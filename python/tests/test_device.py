@@ -216,11 +216,11 @@ def test_a_call_that_succeeds_builds_no_message(device: qx480.Device, monkeypatc
         raise AssertionError("a message was built for a call that succeeded")
 
     monkeypatch.setattr(qx480.units, "format_time", refuse)
-    monkeypatch.setattr(qx480.units, "rate_text", refuse)
+    monkeypatch.setattr(qx480._library, "failure_line", refuse)
     device.set_delay_counts(1, 1000)
     device.set_width(2, 100e-9)
-    device.set_trigger_ticks(250)
     device.set_channel_output(3, True)
+    device.set_output(False)
     assert device.read_temperature() == pytest.approx(29.59375)
 
 
