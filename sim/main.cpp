@@ -341,6 +341,10 @@ bool Parse(int argc, char** argv, Config& config, std::string& error) {
         error = "--listen cannot be used with --port or --link";
         return false;
     }
+    if (config.listen.wanted && config.options.paceBaud > 0) {
+        error = "--pace paces a serial line: it cannot be used with --listen";
+        return false;
+    }
 #ifdef _WIN32
     if (!config.listen.wanted) {
         error = "on Windows the simulated device serves TCP only: give --listen [HOST:]PORT (0: a free port)";

@@ -106,7 +106,9 @@ TEST(SimProgram, BadArgumentsGiveOneLineAndStatus2) {
                                                                   {"--word128", "65536"},
                                                                   {"--byte131", "256"},
                                                                   {"--time140", "1,2"},
-                                                                  {"--float276", "nan"}}) {
+                                                                  {"--float276", "nan"},
+                                                                  {"--pace", "fast"},
+                                                                  {"--pace", "9600", "--listen", "0"}}) {
         Program p(args);
         ASSERT_GT(p.pid, 0);
         const std::string err = Program::Drain(p.err);
