@@ -6,7 +6,8 @@
 namespace qx480 {
 
 constexpr int EXIT_OK = 0;
-// Standard output, the file of save or the port list could not be written or read.
+// Standard output, the file of save or the port list could not be written or
+// read; the panel's address could not be served.
 constexpr int EXIT_LOCAL = 1;
 // Bad arguments, a bad setup file, no port named.
 constexpr int EXIT_USAGE = 2;

@@ -46,6 +46,13 @@ bool TakeWidth(const std::string& value, Invocation& inv, std::string& error) {
     return true;
 }
 
+// An option that keeps its value as typed in `field`, for the command that checks it.
+template <std::string Invocation::*field>
+bool TakeText(const std::string& value, Invocation& inv, std::string&) {
+    inv.*field = value;
+    return true;
+}
+
 // A flag: the option sets `flag`.
 template <bool Invocation::*flag>
 bool TakeFlag(const std::string&, Invocation& inv, std::string&) {
@@ -76,6 +83,9 @@ std::vector<Option> MakeOptions() {
          TakeWidth},
         {"--trace", "", "", "print the frames sent, received and dropped (hex, stderr)", TakeFlag<&Invocation::trace>},
         {"--simulate", "", "", "use the built-in simulated device instead of a port", TakeFlag<&Invocation::simulate>},
+        {"--listen", "", "HOST:PORT", "panel: the address to serve on (default 127.0.0.1:8480)",
+         TakeText<&Invocation::listen>},
+        {"--token", "", "TOKEN", "panel: the token every request must carry", TakeText<&Invocation::token>},
         {"--version", "-V", "", "print the version", TakeVersion},
         {"--help", "-h", "", "this text; qx480 help COMMAND shows one command", TakeHelp},
     };
@@ -161,6 +171,11 @@ public:
         if (!TakeCommands(commandWords, inv, error, errorStep)) return false;
         if (inv.simulate && !inv.port.empty()) {
             error = "--simulate and --port cannot be used together";
+            return false;
+        }
+        const bool panel = inv.kind == Invocation::Kind::Alone && inv.alone->name == "panel";
+        if (!panel && (!inv.listen.empty() || !inv.token.empty())) {
+            error = std::string(inv.listen.empty() ? "--token" : "--listen") + " is for qx480 panel alone";
             return false;
         }
         out = inv;

@@ -47,6 +47,8 @@ struct Invocation {
     bool verify = false;
     int retries = 0;
     std::size_t diagramWidth = DEFAULT_DIAGRAM_WIDTH;
+    std::string listen;     // panel: HOST:PORT to serve on; empty for the default
+    std::string token;      // panel: the token every request must carry; empty for none given
     std::string helpTopic;  // CommandHelp
     std::vector<Step> steps;
 };

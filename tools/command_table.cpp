@@ -5,6 +5,7 @@
 
 #include "command_line.h"
 #include "commands.h"
+#include "panel_server.h"
 #include "port_list.h"
 #include "session.h"
 #include "units.h"
@@ -53,7 +54,7 @@ bool ParseSaveArgument(const Words& args, Step& step, std::string&) {
     return true;
 }
 
-int ListThePorts(const Invocation& inv, std::ostream& out, std::ostream& err) {
+int ListThePorts(const Invocation& inv, const std::string&, std::ostream& out, std::ostream& err) {
     std::vector<PortInfo> ports;
     std::string error;
     if (!SerialPorts(ports, error)) {
@@ -161,6 +162,16 @@ std::vector<Command> MakeCommands() {
          "example: qx480 ports\n"
          "example: qx480 --json ports\n",
          nullptr, nullptr, ListThePorts},
+        {"panel", "", "a front panel in the browser",
+         "Serves a page that shows and sets the whole device (each channel's delay, width and\n"
+         "on/off, the trigger source and rate, the output, a Fire button, the temperature and the\n"
+         "timing diagram), and a JSON interface (see the README), until interrupted. The first\n"
+         "line printed is the page's URL. It serves only this machine (127.0.0.1:8480) unless\n"
+         "--listen names another address, and then only requests that carry the token (--token,\n"
+         "or one made up and printed in the URL).\n"
+         "example: qx480 --port /dev/ttyUSB0 panel\n"
+         "example: qx480 --port COM3 --listen 0.0.0.0:8480 --token my-long-token panel\n",
+         nullptr, nullptr, RunPanel},
     };
 }
 

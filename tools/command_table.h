@@ -34,10 +34,11 @@ struct Command {
     // did or why it failed in `report`; false on a failure. Null for a
     // command that runs alone.
     bool (Session::*run)(const Step& step, StepReport& report);
-    // A command that takes no port and no other command (ports): results go
-    // to `out`, an error line to `err`, as `inv` asks (--json); returns the
-    // exit status. Null for the device commands.
-    int (*runAlone)(const Invocation& inv, std::ostream& out, std::ostream& err);
+    // A command that takes no other command (ports, panel): results go to
+    // `out`, an error line to `err`, as `inv` asks (--json); an empty
+    // inv.port stands for `environmentPort` (QX480_PORT). Returns the exit
+    // status. Null for the device commands.
+    int (*runAlone)(const Invocation& inv, const std::string& environmentPort, std::ostream& out, std::ostream& err);
 
     // How many words `arguments` has.
     std::size_t ArgumentCount() const;

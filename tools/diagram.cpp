@@ -64,46 +64,51 @@ std::string ChannelList(const std::vector<int>& channels) {
     return text;
 }
 
+// The span per column that puts the trigger period and every pulse's end on an axis of `columns` columns.
+std::uint64_t Needed(const timing::Block& block, std::uint64_t period, std::size_t columns) {
+    std::uint64_t end = period;
+    for (const timing::ChannelCounts& c : block.channels) end = std::max(end, PulseEnd(c));
+    return std::max<std::uint64_t>(1, end / columns + (end % columns != 0));
+}
+
+DiagramGeometry::Pulse PulseColumns(const timing::ChannelCounts& c, std::uint64_t span, std::size_t columns) {
+    DiagramGeometry::Pulse pulse;
+    if (c.width == 0) return pulse;
+    pulse.first = static_cast<std::size_t>(std::min<std::uint64_t>(c.delay / span, columns));
+    pulse.last = static_cast<std::size_t>(std::min<std::uint64_t>((PulseEnd(c) - 1) / span, columns - 1));
+    pulse.high = pulse.first <= pulse.last;
+    return pulse;
+}
+
 class Drawing {
 public:
     Drawing(const timing::Block& block, std::size_t width)
-        : m_block(block),
-          m_width(width),
-          m_columns(width - LABEL_WIDTH - 1),
-          m_period(units::TicksToCounts(block.triggerTicks)),
-          m_span(RoundSpan(Needed())) {}
+        : m_block(block), m_width(width), m_g(LayOutDiagram(block, width - LABEL_WIDTH - 1)) {}
 
     TimingDiagram Draw() {
         TimingDiagram d;
         for (const std::string& part : Header()) Add(d, part);
         d.lines.push_back(AxisLine());
         for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
-            d.lines.push_back("ch " + std::to_string(ch) + " " + Row(m_block.channels[ChannelIndex(ch)]));
-            if (m_period != 0 && PulseEnd(m_block.channels[ChannelIndex(ch)]) > m_period) d.pastPeriod.push_back(ch);
+            d.lines.push_back("ch " + std::to_string(ch) + " " + Row(m_g.pulses[ChannelIndex(ch)]));
         }
-        if (m_period != 0) Add(d, Footer(d.pastPeriod));
+        d.pastPeriod = m_g.pastPeriod;
+        if (m_g.period != 0) Add(d, Footer(d.pastPeriod));
         return d;
     }
 
 private:
-    // The span per column that puts the trigger period and every pulse's end on the axis.
-    std::uint64_t Needed() const {
-        std::uint64_t end = m_period;
-        for (const timing::ChannelCounts& c : m_block.channels) end = std::max(end, PulseEnd(c));
-        return std::max<std::uint64_t>(1, end / m_columns + (end % m_columns != 0));
-    }
-
     void Add(TimingDiagram& d, const std::string& text) const {
         for (const std::string& line : Wrap(text, m_width)) d.lines.push_back(line);
     }
 
     // The period and the scale on one line when they fit, else on a line each.
     std::vector<std::string> Header() const {
-        const std::string scale = "one column = " + units::FormatTime(m_span);
-        const std::string period = m_period == 0 ? "the device reports no trigger period"
-                                                 : "trigger period " + units::FormatTime(m_period) + " (" +
-                                                       units::FormatRate(units::WireToFrequency(m_block.triggerTicks)) +
-                                                       "), marked " + PERIOD_MARK;
+        const std::string scale = "one column = " + units::FormatTime(m_g.span);
+        const std::string period = m_g.period == 0 ? "the device reports no trigger period"
+                                                   : "trigger period " + units::FormatTime(m_g.period) + " (" +
+                                                         units::FormatRate(units::WireToFrequency(m_block.triggerTicks)) +
+                                                         "), marked " + PERIOD_MARK;
         if (period.size() + 2 + scale.size() <= m_width) return {period + "; " + scale};
         return {period, scale};
     }
@@ -114,45 +119,35 @@ private:
         return "channels " + ChannelList(past) + " extend past the trigger period";
     }
 
-    // The column of the trigger period's end, at most m_columns; m_columns + 1 for none.
-    std::size_t PeriodColumn() const {
-        return m_period == 0 ? m_columns + 1 : static_cast<std::size_t>(m_period / m_span);
-    }
-
-    std::string Row(const timing::ChannelCounts& c) const {
-        std::string row(m_columns, LOW);
-        if (c.width != 0) {
-            const std::size_t first = static_cast<std::size_t>(std::min<std::uint64_t>(c.delay / m_span, m_columns));
-            const std::size_t last =
-                static_cast<std::size_t>(std::min<std::uint64_t>((PulseEnd(c) - 1) / m_span, m_columns - 1));
-            for (std::size_t i = first; i <= last && i < m_columns; ++i) row[i] = HIGH;
-        }
+    std::string Row(const DiagramGeometry::Pulse& pulse) const {
+        std::string row(m_g.columns, LOW);
+        for (std::size_t i = pulse.first; pulse.high && i <= pulse.last; ++i) row[i] = HIGH;
         Mark(row);
         return row;
     }
 
     // The period mark in a row where the channel is low, or after the row's end.
     void Mark(std::string& row) const {
-        const std::size_t at = PeriodColumn();
-        if (at < m_columns && row[at] == LOW) row[at] = PERIOD_MARK;
-        if (at == m_columns) row += PERIOD_MARK;
+        const std::size_t at = m_g.periodColumn;
+        if (at < m_g.columns && row[at] == LOW) row[at] = PERIOD_MARK;
+        if (at == m_g.columns) row += PERIOD_MARK;
     }
 
     // "0" under the first column, the period's time beside its mark (unless
     // the period ends within the first column) and the axis's end at the
     // right, each where there is room.
     std::string AxisLine() const {
-        std::string axis(m_columns + 1, ' ');
+        std::string axis(m_g.columns + 1, ' ');
         axis[0] = '0';
-        const std::size_t at = PeriodColumn();
-        if (at > 0 && at <= m_columns) {
+        const std::size_t at = m_g.periodColumn;
+        if (at > 0 && at <= m_g.columns) {
             axis[at] = PERIOD_MARK;
-            const std::string period = units::FormatTime(m_period);
+            const std::string period = units::FormatTime(m_g.period);
             if (!Place(axis, at + 1, period, 0, 1) && at >= period.size())
                 Place(axis, at - period.size(), period, 1, 0);
         }
-        const std::string end = units::FormatTime(SaturatingMultiply(m_span, m_columns));
-        if (end.size() < m_columns) Place(axis, m_columns - end.size(), end, 1, 0);
+        const std::string end = units::FormatTime(SaturatingMultiply(m_g.span, m_g.columns));
+        if (end.size() < m_g.columns) Place(axis, m_g.columns - end.size(), end, 1, 0);
         axis.erase(axis.find_last_not_of(' ') + 1);
         return std::string(LABEL_WIDTH, ' ') + axis;
     }
@@ -172,12 +167,24 @@ private:
 
     const timing::Block& m_block;
     const std::size_t m_width;
-    const std::size_t m_columns;
-    const std::uint64_t m_period;
-    const std::uint64_t m_span;
+    const DiagramGeometry m_g;
 };
 
 }  // namespace
+
+DiagramGeometry LayOutDiagram(const timing::Block& block, std::size_t columns) {
+    DiagramGeometry g;
+    g.columns = std::max<std::size_t>(1, columns);
+    g.period = units::TicksToCounts(block.triggerTicks);
+    g.span = RoundSpan(Needed(block, g.period, g.columns));
+    g.periodColumn = g.period == 0 ? g.columns + 1 : static_cast<std::size_t>(g.period / g.span);
+    for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
+        const timing::ChannelCounts& c = block.channels[ChannelIndex(ch)];
+        g.pulses[ChannelIndex(ch)] = PulseColumns(c, g.span, g.columns);
+        if (g.period != 0 && PulseEnd(c) > g.period) g.pastPeriod.push_back(ch);
+    }
+    return g;
+}
 
 TimingDiagram DrawDiagram(const timing::Block& block, std::size_t width) { return Drawing(block, width).Draw(); }
 

@@ -4,6 +4,7 @@
 
 #include "command_line.h"
 #include "help.h"
+#include "open_device.h"
 #include "platform.h"
 #include "qx480_tool.h"
 #include "qx480ddg.h"
@@ -63,25 +64,11 @@ bool ChoosePort(const Invocation& inv, const std::string& environmentPort, std::
     return false;
 }
 
-// Opens the port before anything is sent, so that a port that is missing or
-// in use is reported as such and not as a silent device.
 int RunSteps(const Invocation& inv, const std::string& environmentPort, std::ostream& out, std::ostream& err) {
-    std::unique_ptr<LocalSimulator> simulator;
-    std::string port;
+    OpenedDevice opened;
     int status = EXIT_OK;
-    if (!ChoosePort(inv, environmentPort, simulator, port, status, out, err)) return status;
-    QX480DDG device;
-    QX480Outcome opened;
-    if (!device.Open(SystemPortName(port).c_str(), inv.baud, opened)) {
-        const std::string line = DescribeOpenFailure(opened, port, inv.baud, device.Port().OpenFailureDetail());
-        const Failure failure{FailureKind(opened.status), EXIT_OPEN, {line}};
-        return Fail("", failure, inv.json, out, err);
-    }
-    if (inv.trace) {
-        device.SetFrameObserver(
-            [&err](QX480FrameDirection d, const std::uint8_t* frame, std::size_t size) { Trace(err, d, frame, size); });
-    }
-    Session session(device, port, inv, out, err);
+    if (!OpenDevice(inv, environmentPort, opened, status, out, err)) return status;
+    Session session(opened.device, opened.port, inv, out, err);
     bool ok = true;
     for (auto step = inv.steps.begin(); ok && step != inv.steps.end(); ++step) ok = session.Run(*step);
     if (ok && inv.verify) session.Verify();
@@ -98,13 +85,31 @@ int RunLine(const std::vector<std::string>& args, const std::string& environment
         case Invocation::Kind::Usage: out << UsageText(); return EXIT_OK;
         case Invocation::Kind::Version: out << VersionText(); return EXIT_OK;
         case Invocation::Kind::CommandHelp: return ShowCommandHelp(inv, out, err);
-        case Invocation::Kind::Alone: return inv.alone->runAlone(inv, out, err);
+        case Invocation::Kind::Alone: return inv.alone->runAlone(inv, environmentPort, out, err);
         case Invocation::Kind::Run: break;
     }
     return RunSteps(inv, environmentPort, out, err);
 }
 
 }  // namespace
+
+bool OpenDevice(const Invocation& inv, const std::string& environmentPort, OpenedDevice& opened, int& status,
+                std::ostream& out, std::ostream& err) {
+    if (!ChoosePort(inv, environmentPort, opened.simulator, opened.port, status, out, err)) return false;
+    QX480Outcome outcome;
+    if (!opened.device.Open(SystemPortName(opened.port).c_str(), inv.baud, outcome)) {
+        const std::string line =
+            DescribeOpenFailure(outcome, opened.port, inv.baud, opened.device.Port().OpenFailureDetail());
+        const Failure failure{FailureKind(outcome.status), EXIT_OPEN, {line}};
+        status = Fail("", failure, inv.json, out, err);
+        return false;
+    }
+    if (inv.trace) {
+        opened.device.SetFrameObserver(
+            [&err](QX480FrameDirection d, const std::uint8_t* frame, std::size_t size) { Trace(err, d, frame, size); });
+    }
+    return true;
+}
 
 int RunQx480(const std::vector<std::string>& args, const std::string& environmentPort, std::ostream& out,
              std::ostream& err) {

@@ -19,7 +19,9 @@ std::string Joined(const std::vector<std::string>& lines, const char* between) {
     return text;
 }
 
-Json Record(const std::string& step, const StepReport& report) {
+}  // namespace
+
+Json ReportRecord(const std::string& step, const StepReport& report) {
     Json record;
     record["step"] = step.empty() ? Json(nullptr) : Json(step);
     record["ok"] = !report.failure;
@@ -31,6 +33,8 @@ Json Record(const std::string& step, const StepReport& report) {
     for (const auto& field : report.fields.items()) record[field.key()] = field.value();
     return record;
 }
+
+namespace {
 
 // A step of the command called `name`, as apply sends it.
 Step StepOf(const char* name) {
@@ -153,7 +157,7 @@ std::string RateDifference(const Step& step) {
 
 void PrintReport(const std::string& step, const StepReport& report, bool json, std::ostream& out, std::ostream& err) {
     if (json) {
-        out << JsonLine(Record(step, report)) << "\n";
+        out << JsonLine(ReportRecord(step, report)) << "\n";
     } else {
         for (const std::string& line : report.lines) out << line << "\n";
     }
@@ -302,14 +306,16 @@ bool Session::Temperature(const Step&, StepReport& report) {
     return true;
 }
 
+bool Session::ReadState(float& celsius, TimingBlock& block, StepReport& report) {
+    return Exchange("the temperature query", true, report,
+                    [&](QX480Outcome& outcome) { m_device.ReadTemperature(&celsius, outcome); }) &&
+           ReadBlock(block, report);
+}
+
 bool Session::Status(const Step&, StepReport& report) {
     float celsius = 0;
     TimingBlock block;
-    if (!Exchange("the temperature query", true, report,
-                  [&](QX480Outcome& outcome) { m_device.ReadTemperature(&celsius, outcome); }) ||
-        !ReadBlock(block, report)) {
-        return false;
-    }
+    if (!ReadState(celsius, block, report)) return false;
     report.lines = StatusLines(m_port, celsius, block);
     report.fields = StatusFields(m_port, celsius, block);
     return true;

@@ -28,6 +28,11 @@ struct StepReport {
     std::optional<Failure> failure;  // set when the step failed
 };
 
+// The JSON record of `report` of the step called `step` (empty: "step":
+// null): "step", "ok", on a failure "error" (its kind) and "message" (its
+// lines), "retries" when there were any, then the report's fields.
+Json ReportRecord(const std::string& step, const StepReport& report);
+
 // Prints `report` of the step called `step` (empty: a failure that belongs
 // to no step, "step": null): the text lines or one JSON record on `out`, a
 // failure's lines on `err` in either case.
@@ -79,6 +84,12 @@ public:
     bool Diff(const Step& step, StepReport& report);
     bool Diagram(const Step& step, StepReport& report);
 
+    // Reads the timing block (all eight channels and the trigger period);
+    // false with the failure in `report`.
+    bool ReadBlock(TimingBlock& block, StepReport& report);
+    // Reads the temperature and the timing block, as status does.
+    bool ReadState(float& celsius, TimingBlock& block, StepReport& report);
+
 private:
     using Call = std::function<void(QX480Outcome& outcome)>;
     using CountsSetter = bool (QX480DDG::*)(int channel, std::uint64_t counts, QX480Outcome& outcome);
@@ -87,7 +98,6 @@ private:
     // gets no valid answer when `repeatable`; false with the failure in
     // `report` once it gives up.
     bool Exchange(const std::string& what, bool repeatable, StepReport& report, const Call& call);
-    bool ReadBlock(TimingBlock& block, StepReport& report);
     // Verify with nothing sent that the device reports, and with something.
     static bool NothingToVerify(StepReport& report);
     bool ReadBack(StepReport& report);
