@@ -133,4 +133,28 @@ TEST(ToolDiagram, APulseShorterThanAColumnStillShows) {
     EXPECT_EQ(row.find('#'), row.rfind('#'));
 }
 
+TEST(ToolDiagram, TheGeometryIsTheTextDiagramsAtAnyColumnCount) {
+    // The first test's block on the panel's finer axis: 1.1 ms in 1000
+    // columns gives 1.2 us per column, the period at column 833.
+    qx480::timing::Block block = Block(250000);
+    SetPulse(block, 1, 10 * NS, 100 * NS);
+    SetPulse(block, 3, 900 * US, 200 * US);
+    const qx480::tool::DiagramGeometry g = qx480::tool::LayOutDiagram(block, 1000);
+    EXPECT_EQ(g.span, 1200 * NS);
+    EXPECT_EQ(g.periodColumn, 833u);
+    EXPECT_TRUE(g.pulses[0].high);
+    EXPECT_EQ(g.pulses[0].first, 0u);
+    EXPECT_EQ(g.pulses[0].last, 0u);
+    EXPECT_EQ(g.pulses[2].first, 750u);
+    EXPECT_EQ(g.pulses[2].last, 916u);
+    EXPECT_FALSE(g.pulses[1].high);
+    EXPECT_EQ(g.pastPeriod, std::vector<int>{3});
+
+    const qx480::tool::DiagramGeometry text = qx480::tool::LayOutDiagram(block, 74);
+    EXPECT_EQ(text.span, 15 * US);
+    EXPECT_EQ(text.periodColumn, 66u);
+    EXPECT_EQ(text.pulses[2].first, 60u);
+    EXPECT_EQ(text.pulses[2].last, 73u);
+}
+
 }  // namespace
