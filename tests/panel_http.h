@@ -19,7 +19,7 @@
 namespace paneltest {
 
 struct HttpResponse {
-    int status = 0;  // 0: no response
+    int status = 0;    // 0: no response
     std::string head;  // the status line and headers
     std::string body;
 };
@@ -55,7 +55,8 @@ inline HttpResponse SendRaw(unsigned short port, const std::string& request) {
     }
     std::string text;
     char buffer[4096];
-    for (int n; (n = static_cast<int>(recv(s, buffer, sizeof buffer, 0))) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    for (int n; (n = static_cast<int>(recv(s, buffer, sizeof buffer, 0))) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
     CloseSocket(s);
     const std::size_t end = text.find("\r\n\r\n");
     if (text.compare(0, 9, "HTTP/1.1 ") != 0 || end == std::string::npos) return response;

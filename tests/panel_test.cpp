@@ -2,6 +2,8 @@
 // does, and that every request the safety rules refuse reaches nothing of
 // the device. The server runs in-process on a free loopback port; the
 // token test runs the qx480 program itself on every address.
+#include "panel.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,12 +13,11 @@
 
 #include <cstdio>
 #include <memory>
-#include <sstream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string>
 #include <thread>
 
-#include "panel.h"
 #include "panel_http.h"
 #include "panel_server.h"
 #include "qx480_tool.h"
@@ -114,8 +115,7 @@ TEST_F(PanelOverHttp, StateShowsWhatTheDeviceReportsAndWhatItCannotAsUnknown) {
 }
 
 TEST_F(PanelOverHttp, ApplyChecksSendsInApplysOrderAndRemembersWhatTheDeviceCannotReport) {
-    const HttpResponse r =
-        Post("/api/apply", R"({"qx480_setup": 1, "output": true, "trigger": {"source": "external"},
+    const HttpResponse r = Post("/api/apply", R"({"qx480_setup": 1, "output": true, "trigger": {"source": "external"},
                               "channels": {"3": {"delay": "10ns", "on": true}}})");
     ASSERT_EQ(r.status, 200) << r.body;
     EXPECT_EQ(Body(r)["lines"].back(), "applied setup");
@@ -135,7 +135,8 @@ TEST_F(PanelOverHttp, ApplyChecksSendsInApplysOrderAndRemembersWhatTheDeviceCann
 }
 
 TEST_F(PanelOverHttp, ABadDocumentIsRefusedWithItsOneLineAndNothingIsSent) {
-    const HttpResponse r = Post("/api/apply", R"({"qx480_setup": 1, "channels": {"1": {"delay": "1us"}, "2": {"delay": "5ps"}}})");
+    const HttpResponse r =
+        Post("/api/apply", R"({"qx480_setup": 1, "channels": {"1": {"delay": "1us"}, "2": {"delay": "5ps"}}})");
     EXPECT_EQ(r.status, 400);
     EXPECT_EQ(Body(r)["message"],
               "setup: channels.2.delay: '5ps' is not a whole number of 10 ps steps: the nearest are 0ns and 10ps");
@@ -185,10 +186,10 @@ TEST_F(PanelOverHttp, AWrongOrMissingHostIsRefused) {
         EXPECT_EQ(Send(port, "GET", "/api/state", host).status, 403) << host;
         EXPECT_EQ(Send(port, "POST", "/api/apply", host + "Content-Type: application/json\r\n", apply).status, 403);
     }
-    EXPECT_EQ(SendRaw(port, "GET /api/state HTTP/1.1\r\n" + HostHeader(port) + HostHeader(port) +
-                                "Connection: close\r\n\r\n")
-                  .status,
-              400);
+    EXPECT_EQ(
+        SendRaw(port, "GET /api/state HTTP/1.1\r\n" + HostHeader(port) + HostHeader(port) + "Connection: close\r\n\r\n")
+            .status,
+        400);
     EXPECT_EQ(sim.RequestCount(), 0u);
     EXPECT_EQ(Send(port, "GET", "/api/state", "Host: LOCALHOST:" + std::to_string(port) + "\r\n").status, 200);
 }
@@ -204,10 +205,10 @@ TEST_F(PanelOverHttp, ACrossSiteRequestIsRefused) {
     EXPECT_EQ(Send(port, "POST", "/api/fire", HostHeader(port) + "Content-Type: text/plain\r\n", "{}").status, 415);
     EXPECT_EQ(Send(port, "POST", "/api/fire", HostHeader(port), "{}").status, 415);
     EXPECT_EQ(sim.RequestCount(), 0u);
-    EXPECT_EQ(Send(port, "POST", "/api/fire", HostHeader(port) + "Content-Type: Application/JSON; charset=utf-8\r\n",
-                   "{}")
-                  .status,
-              200);
+    EXPECT_EQ(
+        Send(port, "POST", "/api/fire", HostHeader(port) + "Content-Type: Application/JSON; charset=utf-8\r\n", "{}")
+            .status,
+        200);
 }
 
 TEST_F(PanelOverHttp, ABodyOver64KiBIsRefusedUnread) {
@@ -251,8 +252,7 @@ TEST_F(PanelWithToken, EveryRequestNeedsTheToken) {
     EXPECT_EQ(sim.RequestCount(), 0u);
     EXPECT_EQ(Get("/?token=s3cret-token").status, 200);
     EXPECT_EQ(Send(port, "POST", "/api/fire?token=s3cret-token", JsonPost(port), "{}").status, 200);
-    EXPECT_EQ(Send(port, "GET", "/api/state", HostHeader(port) + "Authorization: Bearer s3cret-token\r\n").status,
-              200);
+    EXPECT_EQ(Send(port, "GET", "/api/state", HostHeader(port) + "Authorization: Bearer s3cret-token\r\n").status, 200);
 }
 
 // ---- The program ----
@@ -348,9 +348,11 @@ TEST(PanelProgramTest, ListenAndTokenBelongToThePanel) {
 TEST(PanelProgramTest, BadListenAddressesAndTokensAreUsageErrors) {
     qx480::sim::SimulatedDevice sim;
     ASSERT_TRUE(sim.Start()) << sim.Error();
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--listen", "8480"}, {"--listen", "127.0.0.1:65536"}, {"--listen", "example.com:80"},
-             {"--token", "short"}, {"--token", "has space in it"}}) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{"--listen", "8480"},
+                                                                                      {"--listen", "127.0.0.1:65536"},
+                                                                                      {"--listen", "example.com:80"},
+                                                                                      {"--token", "short"},
+                                                                                      {"--token", "has space in it"}}) {
         std::vector<std::string> line{"--port", sim.Path()};
         line.insert(line.end(), args.begin(), args.end());
         line.push_back("panel");

@@ -1,8 +1,8 @@
 // qx480.exe panel under Wine: it serves the state of the simulated device
 // behind the harness's COM port over a Winsock loopback socket.
 #include <gtest/gtest.h>
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
@@ -78,8 +78,7 @@ TEST(PanelOnWindows, ServesTheDevicesStateOverLoopback) {
     ASSERT_EQ(url.compare(0, 17, "http://127.0.0.1:"), 0) << url;
     const auto listen = static_cast<unsigned short>(std::stoi(url.substr(17)));
 
-    const paneltest::HttpResponse state =
-        paneltest::Send(listen, "GET", "/api/state", paneltest::HostHeader(listen));
+    const paneltest::HttpResponse state = paneltest::Send(listen, "GET", "/api/state", paneltest::HostHeader(listen));
     ASSERT_EQ(state.status, 200) << state.head;
     const nlohmann::json s = nlohmann::json::parse(state.body, nullptr, false);
     EXPECT_EQ(s["temperature_c"], 29.59375) << state.body;

@@ -36,11 +36,11 @@ struct DiagramGeometry {
     };
 
     std::size_t columns = 0;
-    std::uint64_t span = 0;         // 10 ps counts per column, round (1, 1.2, 1.5, 2, ... times a power of ten)
-    std::uint64_t period = 0;       // the trigger period in 10 ps counts; 0 when the device reports none
-    std::size_t periodColumn = 0;   // the column where the period ends, at most `columns`; columns + 1 for none
+    std::uint64_t span = 0;        // 10 ps counts per column, round (1, 1.2, 1.5, 2, ... times a power of ten)
+    std::uint64_t period = 0;      // the trigger period in 10 ps counts; 0 when the device reports none
+    std::size_t periodColumn = 0;  // the column where the period ends, at most `columns`; columns + 1 for none
     std::array<Pulse, CHANNEL_COUNT> pulses{};
-    std::vector<int> pastPeriod;    // the channels whose pulse ends after the trigger period
+    std::vector<int> pastPeriod;  // the channels whose pulse ends after the trigger period
 };
 
 // The geometry of `block` on an axis of `columns` columns (at least 1): the

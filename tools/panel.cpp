@@ -129,8 +129,8 @@ PanelResponse Panel::Handle(const PanelRequest& request) {
 
 std::optional<PanelResponse> Panel::Refusal(const PanelRequest& request, const Route*& route) const {
     if (!HostAllowed(request.host)) {
-        return Refused(403, "host", "the panel answers to " + m_access.hosts.front() + ", not to the host " +
-                                        Quoted(request.host));
+        return Refused(403, "host",
+                       "the panel answers to " + m_access.hosts.front() + ", not to the host " + Quoted(request.host));
     }
     if (!m_access.token.empty() && !TokenGiven(request)) {
         return Refused(401, "token", "this panel needs its token: open the URL that qx480 panel printed");
@@ -149,7 +149,8 @@ std::optional<PanelResponse> Panel::Refusal(const PanelRequest& request, const R
         return refusal;
     }
     if (request.body.size() > MAX_PANEL_BODY) {
-        return Refused(413, "too_large", "a request body may hold at most " + std::to_string(MAX_PANEL_BODY) + " bytes");
+        return Refused(413, "too_large",
+                       "a request body may hold at most " + std::to_string(MAX_PANEL_BODY) + " bytes");
     }
     if (!route->changesState) return std::nullopt;
     if (Lower(Trimmed(request.contentType.substr(0, request.contentType.find(';')))) != "application/json") {
@@ -271,7 +272,8 @@ bool SplitListenAddress(const std::string& listen, std::string& host, unsigned s
 bool ValidToken(const std::string& token) {
     if (token.size() < MIN_TOKEN_SIZE || token.size() > MAX_TOKEN_SIZE) return false;
     return std::all_of(token.begin(), token.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || std::string(TOKEN_CHARACTERS).find(c) != std::string::npos;
+        return std::isalnum(static_cast<unsigned char>(c)) ||
+               std::string(TOKEN_CHARACTERS).find(c) != std::string::npos;
     });
 }
 

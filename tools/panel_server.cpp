@@ -172,8 +172,8 @@ bool PanelServer::IsAddress(const std::string& host) {
 
 std::unique_ptr<PanelServer> PanelServer::Listen(const std::string& host, unsigned short port, std::string& error) {
     beast::error_code ec;
-    const net::ip::address address = host == "localhost" ? net::ip::address(net::ip::address_v4::loopback())
-                                                         : net::ip::make_address(host, ec);
+    const net::ip::address address =
+        host == "localhost" ? net::ip::address(net::ip::address_v4::loopback()) : net::ip::make_address(host, ec);
     auto impl = std::make_unique<Impl>();
     const tcp::endpoint endpoint(address, port);
     impl->acceptor.open(endpoint.protocol(), ec);
@@ -225,12 +225,12 @@ int RunPanel(const Invocation& inv, const std::string& environmentPort, std::ost
         return Failed(ToolFailure("usage", EXIT_USAGE, error), inv.json, out, err);
     }
     if (!PanelServer::IsAddress(host)) {
-        return Failed(ToolFailure("usage", EXIT_USAGE, "--listen needs a numeric address or localhost, not " + Quoted(host)),
-                      inv.json, out, err);
+        return Failed(
+            ToolFailure("usage", EXIT_USAGE, "--listen needs a numeric address or localhost, not " + Quoted(host)),
+            inv.json, out, err);
     }
     if (!inv.token.empty() && !ValidToken(inv.token)) {
-        return Failed(ToolFailure("usage", EXIT_USAGE,
-                                  "--token needs 8 to 256 letters, digits, '-', '.', '_' or '~'"),
+        return Failed(ToolFailure("usage", EXIT_USAGE, "--token needs 8 to 256 letters, digits, '-', '.', '_' or '~'"),
                       inv.json, out, err);
     }
     const std::unique_ptr<PanelServer> server = PanelServer::Listen(host, port, error);
