@@ -117,8 +117,8 @@ const Panel::Route Panel::ROUTES[] = {
     {"POST", "/api/fire", true, &Panel::Fire},
 };
 
-Panel::Panel(QX480DDG& device, const std::string& port, PanelAccess access)
-    : m_port(port), m_access(std::move(access)), m_session(device, port, m_options, m_discarded, m_discarded) {}
+Panel::Panel(QX480DDG& device, const std::string& port, PanelAccess access, const Invocation& options)
+    : m_port(port), m_access(std::move(access)), m_session(device, port, options, m_discarded, m_discarded) {}
 
 PanelResponse Panel::Handle(const PanelRequest& request) {
     const Route* route = nullptr;

@@ -63,8 +63,8 @@ struct PanelAccess {
 class Panel {
 public:
     // `device` must be open and outlive the panel; `port` names it in
-    // messages.
-    Panel(QX480DDG& device, const std::string& port, PanelAccess access);
+    // messages; `options` gives --retries.
+    Panel(QX480DDG& device, const std::string& port, PanelAccess access, const Invocation& options = Invocation());
 
     // Serves one request: refuses it (with nothing sent to the device) when
     // its Host, token, path, method, Content-Type, Origin or size is not
@@ -101,7 +101,6 @@ private:
     std::string m_port;
     PanelAccess m_access;
     std::ostringstream m_discarded;  // the session's printing, which the panel does not use
-    Invocation m_options;
     Session m_session;
     std::optional<bool> m_output;
     std::optional<QX480TriggerMode> m_source;

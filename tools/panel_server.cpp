@@ -25,6 +25,8 @@ const char* const DEFAULT_LISTEN = "127.0.0.1:8480";
 
 // A connection that sends nothing for this long is closed.
 constexpr std::chrono::seconds IDLE_LIMIT{30};
+// How long a closed connection's unread bytes are still taken and dropped.
+constexpr std::chrono::seconds LINGER_LIMIT{2};
 // The request line and headers together; a browser's are a few hundred bytes.
 constexpr std::uint32_t HEADER_LIMIT = 16 * 1024;
 
@@ -125,9 +127,21 @@ private:
                           });
     }
 
+    // Ends the connection after the response, taking in (and dropping) what
+    // the browser still sends for a while: closing a socket with unread
+    // bytes resets it, and the reset can destroy the response before it is read.
     void Close() {
         beast::error_code ignored;
         m_stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        m_stream.expires_after(LINGER_LIMIT);
+        Drain();
+    }
+
+    void Drain() {
+        m_stream.async_read_some(net::buffer(m_drained),
+                                 [self = shared_from_this()](beast::error_code ec, std::size_t) {
+                                     if (!ec) self->Drain();
+                                 });
     }
 
     beast::tcp_stream m_stream;
@@ -135,6 +149,7 @@ private:
     beast::flat_buffer m_buffer;
     std::optional<http::request_parser<http::string_body>> m_parser;
     http::response<http::string_body> m_response;
+    char m_drained[4096];
 };
 
 int Failed(const Failure& failure, bool json, std::ostream& out, std::ostream& err) {
@@ -242,7 +257,7 @@ int RunPanel(const Invocation& inv, const std::string& environmentPort, std::ost
     PanelAccess access;
     access.hosts = {server->HostAndPort(), "localhost:" + std::to_string(server->Port())};
     access.token = inv.token.empty() && !server->Loopback() ? MakeToken() : inv.token;
-    Panel panel(opened.device, opened.port, access);
+    Panel panel(opened.device, opened.port, access, inv);
     out << "http://" << server->HostAndPort() << "/" << (access.token.empty() ? "" : "?token=" + access.token) << "\n"
         << "the front panel of " << opened.port << " until interrupted (Ctrl+C)" << std::endl;
     server->Serve(panel, true);
