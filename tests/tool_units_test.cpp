@@ -164,7 +164,7 @@ TEST(RunQx480, HelpListsEveryCommandOfTheTableWithItsArguments) {
         "  channel CH on|off               one channel's output",
         "  trigger internal|external|software",
         "  ports                           the serial ports of this machine",
-        "      --baud N         line speed (default 115200)",
+        "      --baud N            line speed (default 115200)",
     };
     for (const std::string& line : expected) {
         EXPECT_NE(std::find(usage.begin(), usage.end(), line), usage.end()) << line;
@@ -181,9 +181,10 @@ TEST(RunQx480, HelpListsEveryCommandOfTheTableWithItsArguments) {
 }
 
 TEST(CommandTable, CountsTheArgumentsItsUsageNames) {
-    const std::pair<const char*, std::size_t> counts[] = {
-        {"status", 0}, {"delay", 2}, {"width", 2}, {"channel", 2}, {"output", 1}, {"trigger", 1}, {"rate", 1},
-        {"fire", 0},   {"temp", 0},  {"apply", 1}, {"save", 1},    {"diff", 1},   {"diagram", 0}, {"ports", 0}};
+    const std::pair<const char*, std::size_t> counts[] = {{"status", 0},  {"delay", 2},   {"width", 2}, {"channel", 2},
+                                                          {"output", 1},  {"trigger", 1}, {"rate", 1},  {"fire", 0},
+                                                          {"temp", 0},    {"apply", 1},   {"save", 1},  {"diff", 1},
+                                                          {"diagram", 0}, {"ports", 0},   {"panel", 0}};
     for (const auto& c : counts) {
         const qx480::tool::Command* command = qx480::tool::FindCommand(c.first);
         ASSERT_NE(command, nullptr) << c.first;

@@ -170,7 +170,7 @@ std::vector<Command> MakeCommands() {
          "--listen names another address, and then only requests that carry the token (--token,\n"
          "or one made up and printed in the URL).\n"
          "example: qx480 --port /dev/ttyUSB0 panel\n"
-         "example: qx480 --port COM3 --listen 0.0.0.0:8480 --token my-long-token panel\n",
+         "example: qx480 --port COM3 --listen 192.168.1.20:8480 --token my-long-token panel\n",
          nullptr, nullptr, RunPanel},
     };
 }

@@ -21,7 +21,7 @@ struct ExitStatusLine {
 
 constexpr ExitStatusLine EXIT_STATUSES[] = {
     {EXIT_OK, "success"},
-    {EXIT_LOCAL, "standard output, the file of save or the port list failed"},
+    {EXIT_LOCAL, "standard output, the file of save, the port list or the panel's address failed"},
     {EXIT_USAGE, "a usage error: bad arguments, a bad setup file, no port named"},
     {EXIT_OPEN, "the port could not be opened"},
     {EXIT_NO_ANSWER, "no valid answer: none, a corrupted one, the port failed, an echo"},
