@@ -53,19 +53,32 @@ def frames(trace_text, direction="rx"):
     return out
 
 
+def stop(process):
+    process.terminate()
+    process.wait(timeout=WAIT_S)
+    for stream in (process.stdout, process.stderr):
+        if stream:
+            stream.close()
+
+
 class PanelInBrowser(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        # Each peer is stopped at the end even when a later one fails to start.
         cls.folder = tempfile.TemporaryDirectory(prefix="qx480-panel-")
+        cls.addClassCleanup(cls.folder.cleanup)
         folder = cls.folder.name
         cls.trace_path = os.path.join(folder, "sim.trace")
         cls.link = os.path.join(folder, "device")
         cls.trace = open(cls.trace_path, "wb")
+        cls.addClassCleanup(cls.trace.close)
         cls.sim = subprocess.Popen([ARGS.sim, "--trace", "--link", cls.link],
                                    stdout=subprocess.DEVNULL, stderr=cls.trace)
+        cls.addClassCleanup(stop, cls.sim)
         wait_for(lambda: os.path.islink(cls.link) or cls.sim.poll() is not None, "the simulated device")
         cls.panel = subprocess.Popen([ARGS.qx480, "--port", cls.link, "--listen", "127.0.0.1:0", "panel"],
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        cls.addClassCleanup(stop, cls.panel)
         cls.url = cls.panel.stdout.readline().strip()
         if not cls.url.startswith("http://127.0.0.1:"):
             raise AssertionError("qx480 panel printed no URL: " + cls.url + cls.panel.stderr.read())
@@ -77,17 +90,9 @@ class PanelInBrowser(unittest.TestCase):
         options.binary_location = "/usr/bin/chromium"
         options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         cls.driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+        cls.addClassCleanup(cls.driver.quit)
         cls.driver.get(cls.url)
         cls.wait_for_message("ready")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.driver.quit()
-        for process in (cls.panel, cls.sim):
-            process.terminate()
-            process.wait(timeout=WAIT_S)
-        cls.trace.close()
-        cls.folder.cleanup()
 
     @classmethod
     def wait_for_message(cls, text):
