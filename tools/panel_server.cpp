@@ -2,6 +2,7 @@
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <chrono>
@@ -27,6 +28,8 @@ const char* const DEFAULT_LISTEN = "127.0.0.1:8480";
 constexpr std::chrono::seconds IDLE_LIMIT{30};
 // How long a closed connection's unread bytes are still taken and dropped.
 constexpr std::chrono::seconds LINGER_LIMIT{2};
+// How long the server waits after a failed accept before the next.
+constexpr std::chrono::milliseconds ACCEPT_PAUSE{100};
 // The request line and headers together; a browser's are a few hundred bytes.
 constexpr std::uint32_t HEADER_LIMIT = 16 * 1024;
 
@@ -164,13 +167,21 @@ int Failed(const Failure& failure, bool json, std::ostream& out, std::ostream& e
 struct PanelServer::Impl {
     net::io_context io{1};
     tcp::acceptor acceptor{io};
+    net::steady_timer pause{io};
     Panel* panel = nullptr;
 
     void Accept() {
         acceptor.async_accept([this](beast::error_code ec, tcp::socket socket) {
             if (ec == net::error::operation_aborted) return;
-            if (!ec) std::make_shared<Connection>(std::move(socket), *panel)->Start();
-            Accept();
+            if (!ec) {
+                std::make_shared<Connection>(std::move(socket), *panel)->Start();
+                return Accept();
+            }
+            // Out of descriptors or memory: try again a little later instead of spinning.
+            pause.expires_after(ACCEPT_PAUSE);
+            pause.async_wait([this](beast::error_code waited) {
+                if (!waited) Accept();
+            });
         });
     }
 };
