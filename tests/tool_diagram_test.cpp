@@ -141,6 +141,7 @@ TEST(ToolDiagram, TheGeometryIsTheTextDiagramsAtAnyColumnCount) {
     SetPulse(block, 3, 900 * US, 200 * US);
     const qx480::tool::DiagramGeometry g = qx480::tool::LayOutDiagram(block, 1000);
     EXPECT_EQ(g.span, 1200 * NS);
+    EXPECT_EQ(g.axisEnd, 1000 * 1200 * NS);
     EXPECT_EQ(g.periodColumn, 833u);
     EXPECT_TRUE(g.pulses[0].high);
     EXPECT_EQ(g.pulses[0].first, 0u);
@@ -155,6 +156,10 @@ TEST(ToolDiagram, TheGeometryIsTheTextDiagramsAtAnyColumnCount) {
     EXPECT_EQ(text.periodColumn, 66u);
     EXPECT_EQ(text.pulses[2].first, 60u);
     EXPECT_EQ(text.pulses[2].last, 73u);
+
+    qx480::timing::Block longest = Block(UINT32_MAX);
+    SetPulse(longest, 1, UINT64_MAX - 5, UINT64_MAX);
+    EXPECT_EQ(qx480::tool::LayOutDiagram(longest, 1000).axisEnd, UINT64_MAX);
 }
 
 }  // namespace

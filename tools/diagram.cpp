@@ -146,7 +146,7 @@ private:
             if (!Place(axis, at + 1, period, 0, 1) && at >= period.size())
                 Place(axis, at - period.size(), period, 1, 0);
         }
-        const std::string end = units::FormatTime(SaturatingMultiply(m_g.span, m_g.columns));
+        const std::string end = units::FormatTime(m_g.axisEnd);
         if (end.size() < m_g.columns) Place(axis, m_g.columns - end.size(), end, 1, 0);
         axis.erase(axis.find_last_not_of(' ') + 1);
         return std::string(LABEL_WIDTH, ' ') + axis;
@@ -177,6 +177,7 @@ DiagramGeometry LayOutDiagram(const timing::Block& block, std::size_t columns) {
     g.columns = std::max<std::size_t>(1, columns);
     g.period = units::TicksToCounts(block.triggerTicks);
     g.span = RoundSpan(Needed(block, g.period, g.columns));
+    g.axisEnd = SaturatingMultiply(g.span, g.columns);
     g.periodColumn = g.period == 0 ? g.columns + 1 : static_cast<std::size_t>(g.period / g.span);
     for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
         const timing::ChannelCounts& c = block.channels[ChannelIndex(ch)];

@@ -37,6 +37,7 @@ struct DiagramGeometry {
 
     std::size_t columns = 0;
     std::uint64_t span = 0;        // 10 ps counts per column, round (1, 1.2, 1.5, 2, ... times a power of ten)
+    std::uint64_t axisEnd = 0;     // span x columns, at most the largest count
     std::uint64_t period = 0;      // the trigger period in 10 ps counts; 0 when the device reports none
     std::size_t periodColumn = 0;  // the column where the period ends, at most `columns`; columns + 1 for none
     std::array<Pulse, CHANNEL_COUNT> pulses{};

@@ -71,9 +71,9 @@ PanelResponse Refused(int status, const std::string& kind, const std::string& li
     return JsonResponse(status, {{"ok", false}, {"error", kind}, {"message", line}});
 }
 
-// The response to a step the session carried out: the record with the
-// tool's lines; 502 when the device failed, `failedStatus` when the step
-// failed otherwise.
+// The response to a step the session carried out: its record with the
+// tool's lines; 400 for a refused document, 502 when the device failed (a
+// difference that diff found is an answer, not a failure of the request).
 PanelResponse StepResponse(const std::string& step, const StepReport& report) {
     Json record = ReportRecord(step, report);
     record["lines"] = report.lines;
@@ -97,7 +97,7 @@ Json PictureJson(const TimingBlock& block) {
     picture["columns"] = g.columns;
     picture["span_counts"] = g.span;
     picture["span"] = FormatTime(g.span);
-    picture["axis_end"] = FormatTime(g.span * g.columns);
+    picture["axis_end"] = FormatTime(g.axisEnd);
     picture["period_counts"] = g.period;
     picture["period"] = g.period == 0 ? Json(nullptr) : Json(FormatTime(g.period));
     picture["period_column"] = g.period == 0 ? Json(nullptr) : Json(g.periodColumn);
