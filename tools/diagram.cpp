@@ -105,10 +105,11 @@ private:
     // The period and the scale on one line when they fit, else on a line each.
     std::vector<std::string> Header() const {
         const std::string scale = "one column = " + units::FormatTime(m_g.span);
-        const std::string period = m_g.period == 0 ? "the device reports no trigger period"
-                                                   : "trigger period " + units::FormatTime(m_g.period) + " (" +
-                                                         units::FormatRate(units::WireToFrequency(m_block.triggerTicks)) +
-                                                         "), marked " + PERIOD_MARK;
+        const std::string period = m_g.period == 0
+                                       ? "the device reports no trigger period"
+                                       : "trigger period " + units::FormatTime(m_g.period) + " (" +
+                                             units::FormatRate(units::WireToFrequency(m_block.triggerTicks)) +
+                                             "), marked " + PERIOD_MARK;
         if (period.size() + 2 + scale.size() <= m_width) return {period + "; " + scale};
         return {period, scale};
     }

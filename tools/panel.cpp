@@ -96,10 +96,10 @@ Json PictureJson(const TimingBlock& block) {
     Json picture;
     picture["columns"] = g.columns;
     picture["span_counts"] = g.span;
-    picture["span"] = FormatTime(g.span);
-    picture["axis_end"] = FormatTime(g.axisEnd);
+    picture["span"] = units::FormatTime(g.span);
+    picture["axis_end"] = units::FormatTime(g.axisEnd);
     picture["period_counts"] = g.period;
-    picture["period"] = g.period == 0 ? Json(nullptr) : Json(FormatTime(g.period));
+    picture["period"] = g.period == 0 ? Json(nullptr) : Json(units::FormatTime(g.period));
     picture["period_column"] = g.period == 0 ? Json(nullptr) : Json(g.periodColumn);
     picture["pulses"] = pulses;
     picture["past_period"] = g.pastPeriod;
@@ -188,17 +188,17 @@ PanelResponse Panel::State(const PanelRequest&) {
     state["output"] = OrNull(m_output);
     const std::uint32_t ticks = block.triggerTicks;
     state["trigger"] = {{"source", m_source ? Json(TriggerModeName(*m_source)) : Json(nullptr)},
-                        {"rate", ticks == 0 ? Json(nullptr) : Json(RateWord(ticks))},
-                        {"rate_text", RateText(ticks)},
+                        {"rate", ticks == 0 ? Json(nullptr) : Json(units::RateWord(ticks))},
+                        {"rate_text", units::RateText(ticks)},
                         {"ticks", ticks},
                         {"hz", units::WireToFrequency(ticks)}};
     Json channels = Json::array();
     for (int ch = 1; ch <= CHANNEL_COUNT; ++ch) {
         const timing::ChannelCounts& c = block.channels[ChannelIndex(ch)];
         channels.push_back({{"channel", ch},
-                            {"delay", FormatTime(c.delay)},
+                            {"delay", units::FormatTime(c.delay)},
                             {"delay_counts", c.delay},
-                            {"width", FormatTime(c.width)},
+                            {"width", units::FormatTime(c.width)},
                             {"width_counts", c.width},
                             {"on", OrNull(m_on[ChannelIndex(ch)])}});
     }
