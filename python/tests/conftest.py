@@ -30,6 +30,15 @@ READ_TEMP = 0x93
 READ_TIMING = 0xC1
 
 
+def pytest_collection_modifyitems(items: list[pytest.Item]) -> None:
+    """Runs the tests against a real Tango database last, whatever selects or orders the modules.
+
+    PyTango's test context forks its servers, and a server forked from a process
+    whose Tango client has used a database hangs while it starts.
+    """
+    items.sort(key=lambda item: item.module is not None and item.module.__name__ == "test_tango_database")
+
+
 def frame(cmd: int, opt: int = 0, pa: bytes = b"") -> bytes:
     """A frame as the protocol lays it out: head, length, code, option word, PA, checksum, tail."""
     body = HEAD + (len(pa) + 6).to_bytes(2, "little") + bytes([cmd]) + opt.to_bytes(2, "little") + pa

@@ -4,9 +4,9 @@ The module starts MariaDB and DataBaseds of its own (tango_database.py),
 registers each server with the README's deployment lines and starts it by its
 instance name, as a facility does; clients find it through TANGO_HOST.
 
-It runs after test_tango.py (pytest takes a folder's modules in name order):
-PyTango's test context forks its servers, and a server forked from a process
-whose Tango client has used a database hangs while it starts.
+It runs after every other module (conftest.py orders it last): PyTango's test
+context forks its servers, and a server forked from a process whose Tango
+client has used a database hangs while it starts.
 """
 
 from __future__ import annotations
