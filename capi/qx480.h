@@ -164,6 +164,14 @@ QX480_EXPORT int32_t qx480_describe_period(uint32_t ticks, double* hz, char* out
  * MEMORY; INTERNAL (the system refused for another reason). */
 QX480_EXPORT int32_t qx480_open(const char* port_utf8, int32_t baud, qx480_device** out);
 
+/** qx480_open, and on a failure the one line that says why in `message` (always NUL-terminated, cut to fit; the
+ * empty string on success), as the qx480 tool prints it. For a port behind a terminal server the line ends with
+ * what the server said or did: "cannot set up rfc2217://lab-ts:4001 at 115200 baud, 8 data bits, no parity, 1 stop
+ * bit: the server set 9600 baud for 115200 baud". `message` may be NULL when message_size is 0. Returns what
+ * qx480_open returns, and ARGUMENT for a NULL `message` with a message_size above 0. */
+QX480_EXPORT int32_t qx480_open_message(const char* port_utf8, int32_t baud, qx480_device** out, char* message,
+                                        int32_t message_size);
+
 /** Closes the port and frees the handle. NULL is harmless. */
 QX480_EXPORT void qx480_close(qx480_device* dev);
 

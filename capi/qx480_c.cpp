@@ -239,13 +239,27 @@ std::int32_t qx480_describe_period(std::uint32_t ticks, double* hz, char* out, s
 }
 
 std::int32_t qx480_open(const char* port_utf8, std::int32_t baud, qx480_device** out) {
-    if (out == nullptr) return QX480_ERR_ARGUMENT;
+    return qx480_open_message(port_utf8, baud, out, nullptr, 0);
+}
+
+std::int32_t qx480_open_message(const char* port_utf8, std::int32_t baud, qx480_device** out, char* message,
+                                std::int32_t message_size) {
+    if (out == nullptr || (message == nullptr && message_size > 0)) return QX480_ERR_ARGUMENT;
     *out = nullptr;
-    if (port_utf8 == nullptr || baud <= 0) return QX480_ERR_ARGUMENT;
+    if (port_utf8 == nullptr || baud <= 0) {
+        CopyText(qx480_status_text(QX480_ERR_ARGUMENT), message, message_size);
+        return QX480_ERR_ARGUMENT;
+    }
+    CopyText(std::string(), message, message_size);
     return Guarded([&] {
         auto dev = std::make_unique<qx480_device>();
         QX480Outcome outcome;
-        if (!dev->device.Open(port_utf8, baud, outcome)) return CodeOf(outcome);
+        if (!dev->device.Open(port_utf8, baud, outcome)) {
+            CopyText(
+                QX480FailureLine(outcome.status, port_utf8, "opening it", baud, dev->device.Port().OpenFailureDetail()),
+                message, message_size);
+            return CodeOf(outcome);
+        }
         *out = dev.release();
         return QX480_OK;
     });

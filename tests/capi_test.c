@@ -408,6 +408,22 @@ static void test_open_arguments(void) {
     CHECK_OPEN_FAILS("socket://127.0.0.1:1", BAUD, QX480_ERR_CONNECTION_REFUSED);
 }
 
+/* qx480_open_message carries the library's line on a failed open; the line's words are the library's own test. */
+static void test_open_message(void) {
+    qx480_device* dev = NULL;
+    char message[200];
+    CHECK_STATUS(qx480_open_message("socket://127.0.0.1:1", BAUD, &dev, message, (int32_t)sizeof message),
+                 QX480_ERR_CONNECTION_REFUSED);
+    CHECK(dev == NULL);
+    CHECK(strstr(message, "socket://127.0.0.1:1") != NULL && strstr(message, "refused") != NULL);
+    CHECK_STATUS(qx480_open_message(NULL, BAUD, &dev, message, (int32_t)sizeof message), QX480_ERR_ARGUMENT);
+    CHECK_TEXT(message, qx480_status_text(QX480_ERR_ARGUMENT));
+    CHECK_STATUS(qx480_open_message(g_ports[CLEAN], BAUD, &dev, NULL, 1), QX480_ERR_ARGUMENT);
+    CHECK_STATUS(qx480_open_message(g_ports[CLEAN], BAUD, &dev, message, (int32_t)sizeof message), QX480_OK);
+    CHECK_TEXT(message, "");
+    qx480_close(dev);
+}
+
 #ifdef _WIN32
 static void test_open_failures(void) {
     qx480_device* first = open_port(CLEAN);
@@ -851,6 +867,7 @@ int main(void) {
     test_version_and_status_names();
     test_units();
     test_open_arguments();
+    test_open_message();
     test_open_failures();
     test_commands_arrive_exactly();
     test_queries_read_back();

@@ -71,6 +71,7 @@ _DEVICE_CALLS: dict[str, list[type]] = {
     "qx480_read_timing": [Handle, ctypes.POINTER(TimingStruct)],
     "qx480_set_trace": [Handle, TraceFunction, ctypes.c_void_p],
     "qx480_open": [ctypes.c_char_p, _I32, ctypes.POINTER(Handle)],
+    "qx480_open_message": [ctypes.c_char_p, _I32, ctypes.POINTER(Handle), ctypes.c_char_p, _I32],
 }
 # Functions that give something other than a status.
 _OTHER_CALLS: dict[str, tuple[list[type], type | None]] = {
@@ -138,6 +139,13 @@ def status_text(status: int) -> str:
     """The C library's sentence on a status."""
     text: bytes = library().qx480_status_text(status)
     return text.decode("utf-8")
+
+
+def open_handle(port: str, baud: int, handle: ctypes.c_void_p) -> tuple[int, str]:
+    """Opens `port` at `baud` into `handle`: the status and, on a failure, the library's line on why."""
+    message = ctypes.create_string_buffer(_LINE_SIZE)
+    status: int = library().qx480_open_message(port.encode("utf-8"), baud, ctypes.byref(handle), message, _LINE_SIZE)
+    return status, message.value.decode("utf-8", "replace")
 
 
 def failure_line(status: int, port: str, what: str | None, baud: int = 0) -> str:

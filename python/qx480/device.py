@@ -274,9 +274,11 @@ class Device:
         self._trace_function: object = None
         handle = ctypes.c_void_p()
         lib = self._lib = _library.library()
-        status = lib.qx480_open(_system_port_name(self._port).encode("utf-8"), self._baud, ctypes.byref(handle))
+        system_name = _system_port_name(self._port)
+        status, line = _library.open_handle(system_name, self._baud, handle)
         if status != Status.OK:
-            raise self._open_failure(status)
+            # The line names the port as the system knows it ("\\.\COM10"); the caller knows it as given.
+            raise error_for(status, line.replace(system_name, self._port, 1))
         self._handle = _Handle(handle, lib.qx480_close)
 
     # ---- Life ----
@@ -473,5 +475,3 @@ class Device:
     def _failure(self, status: int, what: str) -> Error:
         return error_for(status, _library.failure_line(status, self._port, what))
 
-    def _open_failure(self, status: int) -> Error:
-        return error_for(status, _library.failure_line(status, self._port, None, self._baud))
