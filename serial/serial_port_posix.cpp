@@ -294,7 +294,7 @@ bool SerialPort::OpenLocal(const wchar_t* portName, int baudRate, int dataBits, 
     why = SerialOpenError::BadArgument;
     if (portName == nullptr) return false;
     const std::optional<std::string> path = Utf8Path(portName);
-    return path && Open(path->c_str(), baudRate, dataBits, stopBits, parity, why);
+    return path && OpenLocal(path->c_str(), baudRate, dataBits, stopBits, parity, why);
 }
 
 bool SerialPort::OpenLocal(const char* portName, int baudRate, int dataBits, StopBits stopBits, Parity parity,

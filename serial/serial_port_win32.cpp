@@ -110,7 +110,7 @@ bool SerialPort::OpenLocal(const char* portName, int baudRate, int dataBits, Sto
     if (length <= 0) return false;
     std::wstring wideName(static_cast<std::size_t>(length), L'\0');
     if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, portName, -1, &wideName[0], length) != length) return false;
-    return Open(wideName.c_str(), baudRate, dataBits, stopBits, parity, why);
+    return OpenLocal(wideName.c_str(), baudRate, dataBits, stopBits, parity, why);
 }
 
 void SerialPort::CloseLocal() {
