@@ -136,6 +136,14 @@ void CopyText(const std::string& text, char* out, std::int32_t size) {
     out[n] = '\0';
 }
 
+// `text` whole into the caller's `out` of `size` bytes, NUL-terminated: OK;
+// ARGUMENT, with nothing written, when it does not fit.
+std::int32_t CopyWhole(const std::string& text, char* out, std::int32_t size) {
+    if (out == nullptr || size <= 0 || text.size() >= static_cast<std::size_t>(size)) return QX480_ERR_ARGUMENT;
+    CopyText(text, out, size);
+    return QX480_OK;
+}
+
 // OK with an empty message, or ARGUMENT with `refusal` as the message.
 std::int32_t Verdict(qx480::units::UnitError error, const std::string& refusal, char* message, std::int32_t size) {
     const bool ok = error == qx480::units::UnitError::None;
@@ -216,25 +224,14 @@ std::int32_t qx480_seconds_to_counts(double seconds, std::uint64_t* counts_10ps,
 }
 
 std::int32_t qx480_format_time(std::uint64_t counts_10ps, char* out, std::int32_t out_size) {
-    return Guarded([&] {
-        const std::string text = qx480::units::FormatTime(counts_10ps);
-        if (out == nullptr || out_size <= 0 || text.size() >= static_cast<std::size_t>(out_size)) {
-            return QX480_ERR_ARGUMENT;
-        }
-        CopyText(text, out, out_size);
-        return QX480_OK;
-    });
+    return Guarded([&] { return CopyWhole(qx480::units::FormatTime(counts_10ps), out, out_size); });
 }
 
 std::int32_t qx480_describe_period(std::uint32_t ticks, double* hz, char* out, std::int32_t out_size) {
     return Guarded([&] {
-        const std::string text = qx480::units::RateText(ticks);
-        if (out == nullptr || out_size <= 0 || text.size() >= static_cast<std::size_t>(out_size)) {
-            return QX480_ERR_ARGUMENT;
-        }
-        CopyText(text, out, out_size);
-        if (hz != nullptr) *hz = qx480::units::WireToFrequency(ticks);
-        return QX480_OK;
+        const std::int32_t status = CopyWhole(qx480::units::RateText(ticks), out, out_size);
+        if (status == QX480_OK && hz != nullptr) *hz = qx480::units::WireToFrequency(ticks);
+        return status;
     });
 }
 
