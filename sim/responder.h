@@ -111,6 +111,9 @@ bool Valid(const Faults& faults);
 bool Valid(const Limits& limits);
 // False when any of the above is, or for a negative pace.
 bool Valid(const Options& options);
+// What a device says when its options are not Valid().
+constexpr const char* INVALID_OPTIONS =
+    "invalid options: a negative fault value or pace, or a trigger period range upside down";
 
 // One piece of output: wait delayMs, then send bytes.
 struct Chunk {

@@ -42,9 +42,6 @@ constexpr auto EXCLUSIVE_CHECK = std::chrono::milliseconds(150);
 constexpr auto COARSE_WAIT = std::chrono::milliseconds(2);
 constexpr int BITS_PER_BYTE = 10;  // start bit, 8 data bits, stop bit
 
-constexpr const char* INVALID_OPTIONS =
-    "invalid options: a negative fault value or pace, or a trigger period range upside down";
-
 using Clock = std::chrono::steady_clock;
 
 // Milliseconds from `now` to `then`, rounded up so that a wait never ends early; never negative.

@@ -66,7 +66,7 @@ TcpDeviceServer::~TcpDeviceServer() { Stop(); }
 bool TcpDeviceServer::Start(const std::string& host, std::uint16_t port) {
     std::string error;
     if (m_running) error = "the simulated device is already running";
-    if (!m_optionsValid) error = "invalid options: a negative fault value or a trigger period range upside down";
+    if (!m_optionsValid) error = INVALID_OPTIONS;
     if (error.empty() && !detail::StartSockets()) error = "the socket system did not start";
     if (error.empty()) m_listener = Listen(host, port, error);
     std::lock_guard<std::mutex> lock(m_mutex);

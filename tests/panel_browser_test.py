@@ -212,7 +212,7 @@ class PanelInBrowser(unittest.TestCase):
         self.type_into("rate", "1MHz")
         self.send("applied")
         self.driver.execute_script("window.scrollTo(0, 0)")
-        self.driver.save_screenshot(ARGS.screenshot)
+        self.assertTrue(self.driver.save_screenshot(ARGS.screenshot), "the screenshot was not written")
 
 
 def main():

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "command_line.h"
+#include "failure.h"
 #include "qx480ddg.h"
 #include "simulator.h"
 
@@ -27,6 +28,10 @@ struct OpenedDevice {
 // record) and its exit status in `status`.
 bool OpenDevice(const Invocation& inv, const std::string& environmentPort, OpenedDevice& opened, int& status,
                 std::ostream& out, std::ostream& err);
+
+// Prints a failure that ends the run before or outside any step, as
+// `step`'s record; returns its exit status.
+int Fail(const std::string& step, const Failure& failure, bool json, std::ostream& out, std::ostream& err);
 
 }  // namespace tool
 }  // namespace qx480

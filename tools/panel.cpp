@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <utility>
 
 #include "arguments.h"
 #include "command_table.h"
@@ -65,11 +66,6 @@ std::string QueryValue(const std::string& target, const std::string& name) {
 }
 
 PanelResponse JsonResponse(int status, const Json& body) { return {status, "application/json", JsonLine(body), {}}; }
-
-// A refused request: its kind and one line, as the tool's records give them.
-PanelResponse Refused(int status, const std::string& kind, const std::string& line) {
-    return JsonResponse(status, {{"ok", false}, {"error", kind}, {"message", line}});
-}
 
 // The response to a step the session carried out: its record with the
 // tool's lines; 400 for a refused document, 502 when the device failed (a
@@ -148,10 +144,7 @@ std::optional<PanelResponse> Panel::Refusal(const PanelRequest& request, const R
         refusal.headers.emplace_back("Allow", byPath->method);
         return refusal;
     }
-    if (request.body.size() > MAX_PANEL_BODY) {
-        return Refused(413, "too_large",
-                       "a request body may hold at most " + std::to_string(MAX_PANEL_BODY) + " bytes");
-    }
+    if (request.body.size() > MAX_PANEL_BODY) return BodyTooLarge();
     if (!route->changesState) return std::nullopt;
     if (Lower(Trimmed(request.contentType.substr(0, request.contentType.find(';')))) != "application/json") {
         return Refused(415, "content_type", std::string(route->path) + " takes Content-Type: application/json");
@@ -231,7 +224,7 @@ PanelResponse Panel::WithSetup(const PanelRequest& request, const char* command,
     step.command = FindCommand(command);
     step.typed = command;
     step.file = SETUP_NAME;
-    step.setup = std::make_shared<const Setup>(setup);
+    step.setup = std::make_shared<const Setup>(std::move(setup));
     (m_session.*run)(step, report);
     if (report.fields.contains("sent")) Remember(report.fields["sent"]);
     return StepResponse(command, report);
@@ -286,6 +279,14 @@ std::string MakeToken() {
         for (int digit = 0; digit < 8; ++digit, bits >>= 4) token += HEX[bits & 0xF];
     }
     return token;
+}
+
+PanelResponse Refused(int status, const std::string& kind, const std::string& line) {
+    return JsonResponse(status, {{"ok", false}, {"error", kind}, {"message", line}});
+}
+
+PanelResponse BodyTooLarge() {
+    return Refused(413, "too_large", "a request body may hold at most " + std::to_string(MAX_PANEL_BODY) + " bytes");
 }
 
 }  // namespace tool

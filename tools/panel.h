@@ -50,6 +50,11 @@ struct PanelResponse {
     std::vector<std::pair<std::string, std::string>> headers;  // more headers ("Allow")
 };
 
+// A refused request: `status` with its kind and one line, as the tool's records give them.
+PanelResponse Refused(int status, const std::string& kind, const std::string& line);
+// The refusal of a body over MAX_PANEL_BODY bytes.
+PanelResponse BodyTooLarge();
+
 // Who may talk to the panel.
 struct PanelAccess {
     // The Host headers a request may carry ("127.0.0.1:8480", "localhost:8480"),

@@ -72,10 +72,6 @@ bool ToPanelRequest(const http::request<http::string_body>& request, PanelReques
     return true;
 }
 
-PanelResponse PlainRefusal(int status, const std::string& kind, const std::string& line) {
-    return {status, "application/json", JsonLine({{"ok", false}, {"error", kind}, {"message", line}}), {}};
-}
-
 // One browser connection: requests in turn, each answered before the next is read.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
@@ -95,18 +91,16 @@ private:
 
     void OnRequest(beast::error_code ec) {
         if (ec == http::error::body_limit) {
-            return Reply(PlainRefusal(413, "too_large",
-                                      "a request body may hold at most " + std::to_string(MAX_PANEL_BODY) + " bytes"),
-                         11, false);
+            return Reply(BodyTooLarge(), 11, false);
         }
         if (ec == http::error::header_limit) {
-            return Reply(PlainRefusal(431, "too_large", "the request's headers are too large"), 11, false);
+            return Reply(Refused(431, "too_large", "the request's headers are too large"), 11, false);
         }
         if (ec) return Close();
         const http::request<http::string_body>& request = m_parser->get();
         PanelRequest panelRequest;
         if (!ToPanelRequest(request, panelRequest)) {
-            return Reply(PlainRefusal(400, "bad_request", "a request names its host, origin and type once each"),
+            return Reply(Refused(400, "bad_request", "a request names its host, origin and type once each"),
                          request.version(), false);
         }
         Reply(m_panel.Handle(panelRequest), request.version(), request.keep_alive());
@@ -155,13 +149,6 @@ private:
     char m_drained[4096];
 };
 
-int Failed(const Failure& failure, bool json, std::ostream& out, std::ostream& err) {
-    StepReport report;
-    report.failure = failure;
-    PrintReport("", report, json, out, err);
-    return failure.exitStatus;
-}
-
 }  // namespace
 
 struct PanelServer::Impl {
@@ -200,6 +187,10 @@ std::unique_ptr<PanelServer> PanelServer::Listen(const std::string& host, unsign
     beast::error_code ec;
     const net::ip::address address =
         host == "localhost" ? net::ip::address(net::ip::address_v4::loopback()) : net::ip::make_address(host, ec);
+    if (ec) {
+        error = "--listen needs a numeric address or localhost, not " + Quoted(host);
+        return nullptr;
+    }
     auto impl = std::make_unique<Impl>();
     const tcp::endpoint endpoint(address, port);
     impl->acceptor.open(endpoint.protocol(), ec);
@@ -248,19 +239,20 @@ int RunPanel(const Invocation& inv, const std::string& environmentPort, std::ost
     std::string host, error;
     unsigned short port = 0;
     if (!SplitListenAddress(inv.listen.empty() ? DEFAULT_LISTEN : inv.listen, host, port, error)) {
-        return Failed(ToolFailure("usage", EXIT_USAGE, error), inv.json, out, err);
+        return Fail("", ToolFailure("usage", EXIT_USAGE, error), inv.json, out, err);
     }
     if (!PanelServer::IsAddress(host)) {
-        return Failed(
-            ToolFailure("usage", EXIT_USAGE, "--listen needs a numeric address or localhost, not " + Quoted(host)),
+        return Fail(
+            "", ToolFailure("usage", EXIT_USAGE, "--listen needs a numeric address or localhost, not " + Quoted(host)),
             inv.json, out, err);
     }
     if (!inv.token.empty() && !ValidToken(inv.token)) {
-        return Failed(ToolFailure("usage", EXIT_USAGE, "--token needs 8 to 256 letters, digits, '-', '.', '_' or '~'"),
-                      inv.json, out, err);
+        return Fail("",
+                    ToolFailure("usage", EXIT_USAGE, "--token needs 8 to 256 letters, digits, '-', '.', '_' or '~'"),
+                    inv.json, out, err);
     }
     const std::unique_ptr<PanelServer> server = PanelServer::Listen(host, port, error);
-    if (!server) return Failed(ToolFailure("listen", EXIT_LOCAL, error), inv.json, out, err);
+    if (!server) return Fail("", ToolFailure("listen", EXIT_LOCAL, error), inv.json, out, err);
     OpenedDevice opened;
     int status = EXIT_OK;
     if (!OpenDevice(inv, environmentPort, opened, status, out, err)) return status;

@@ -24,14 +24,6 @@ void Trace(std::ostream& err, QX480FrameDirection direction, const std::uint8_t*
     err << std::dec << std::nouppercase << std::setfill(' ') << "\n";
 }
 
-// Prints a failure that ends the run before or outside any step; returns its exit status.
-int Fail(const std::string& step, const Failure& failure, bool json, std::ostream& out, std::ostream& err) {
-    StepReport report;
-    report.failure = failure;
-    PrintReport(step, report, json, out, err);
-    return failure.exitStatus;
-}
-
 int UsageError(const std::string& step, const std::string& line, bool json, std::ostream& out, std::ostream& err) {
     return Fail(step, ToolFailure("usage", EXIT_USAGE, line), json, out, err);
 }
@@ -92,6 +84,13 @@ int RunLine(const std::vector<std::string>& args, const std::string& environment
 }
 
 }  // namespace
+
+int Fail(const std::string& step, const Failure& failure, bool json, std::ostream& out, std::ostream& err) {
+    StepReport report;
+    report.failure = failure;
+    PrintReport(step, report, json, out, err);
+    return failure.exitStatus;
+}
 
 bool OpenDevice(const Invocation& inv, const std::string& environmentPort, OpenedDevice& opened, int& status,
                 std::ostream& out, std::ostream& err) {
