@@ -175,7 +175,7 @@ std::int32_t qx480_failure_line(std::int32_t status, const char* port, const cha
     if (port == nullptr || out == nullptr || out_size <= 0) return QX480_ERR_ARGUMENT;
     return Guarded([&] {
         const QX480StatusRow* row = QX480StatusRowOfCode(status);
-        const std::string step = what != nullptr ? what : "opening it";
+        const std::string step = what != nullptr ? what : QX480_OPEN_STEP;
         const std::string line =
             row != nullptr ? QX480FailureLine(row->status, port, step, baud)
                            : step + " on " + port + " ended with " + std::to_string(status) + ": " + UNKNOWN_SENTENCE;
@@ -252,9 +252,9 @@ std::int32_t qx480_open_message(const char* port_utf8, std::int32_t baud, qx480_
         auto dev = std::make_unique<qx480_device>();
         QX480Outcome outcome;
         if (!dev->device.Open(port_utf8, baud, outcome)) {
-            CopyText(
-                QX480FailureLine(outcome.status, port_utf8, "opening it", baud, dev->device.Port().OpenFailureDetail()),
-                message, message_size);
+            CopyText(QX480FailureLine(outcome.status, port_utf8, QX480_OPEN_STEP, baud,
+                                      dev->device.Port().OpenFailureDetail()),
+                     message, message_size);
             return CodeOf(outcome);
         }
         *out = dev.release();

@@ -77,8 +77,11 @@ QX480_EXPORT const QX480StatusRow* QX480StatusRowOfCode(std::int32_t code);
 /// The status Open reports for the port's open error `why`.
 QX480_EXPORT QX480Status QX480StatusOfOpenError(SerialOpenError why);
 
+/// The step an open failure's line names.
+inline constexpr const char* QX480_OPEN_STEP = "opening it";
+
 /// The one line that says why `what` (a step: "the delay 10 ns for channel 1";
-/// "opening it" for Open at `baud`) ended with `status` on `port`: "no answer
+/// QX480_OPEN_STEP for Open at `baud`) ended with `status` on `port`: "no answer
 /// from COM3 within 1000 ms to the delay 10 ns for channel 1: is the device on,
 /// on this port, at this baud rate?". `detail`, what a terminal server said
 /// (SerialPort::OpenFailureDetail), ends an open failure's line after ": ".

@@ -13,7 +13,7 @@ std::string DescribeFailure(const QX480Outcome& outcome, const std::string& port
 
 std::string DescribeOpenFailure(const QX480Outcome& outcome, const std::string& port, int baud,
                                 const std::string& detail) {
-    return QX480FailureLine(outcome.status, port, "opening it", baud, detail);
+    return QX480FailureLine(outcome.status, port, QX480_OPEN_STEP, baud, detail);
 }
 
 Failure DeviceFailure(const QX480Outcome& outcome, const std::string& port, const std::string& what) {

@@ -13,6 +13,7 @@ from __future__ import annotations
 
 import ctypes
 import math
+from collections.abc import Callable
 from fractions import Fraction
 
 from . import _library
@@ -50,21 +51,26 @@ def _failure(status: int, message: ctypes.Array[ctypes.c_char], subject: str, qu
     return ArgumentError(subject + sentence[sentence.index("' ", 1) + 1 :])
 
 
+def _checked(call: Callable[..., int], subject: str, quoted: bool, *arguments: object) -> None:
+    """Runs a unit call of the library without a message; only a refusal runs it again for its sentence.
+
+    The unit calls have no side effects, so the second call gives the first one's verdict.
+    """
+    status = call(*arguments, None, 0)
+    if status != Status.OK:
+        message = ctypes.create_string_buffer(_TEXT_SIZE)
+        raise _failure(call(*arguments, message, _TEXT_SIZE), message, subject, quoted)
+
+
 def _time(text: str, subject: str, quoted: bool) -> int:
     counts = ctypes.c_uint64()
-    message = ctypes.create_string_buffer(_TEXT_SIZE)
-    status = _library.library().qx480_parse_time(_encoded(text, subject), ctypes.byref(counts), message, _TEXT_SIZE)
-    if status != Status.OK:
-        raise _failure(status, message, subject, quoted)
+    _checked(_library.library().qx480_parse_time, subject, quoted, _encoded(text, subject), ctypes.byref(counts))
     return counts.value
 
 
 def _rate(text: str, subject: str, quoted: bool) -> int:
     ticks = ctypes.c_uint32()
-    message = ctypes.create_string_buffer(_TEXT_SIZE)
-    status = _library.library().qx480_parse_rate(_encoded(text, subject), ctypes.byref(ticks), None, message, _TEXT_SIZE)
-    if status != Status.OK:
-        raise _failure(status, message, subject, quoted)
+    _checked(_library.library().qx480_parse_rate, subject, quoted, _encoded(text, subject), ctypes.byref(ticks), None)
     return ticks.value
 
 
@@ -103,10 +109,7 @@ def seconds_to_counts(seconds: float, subject: str) -> int:
     step of a whole step.
     """
     counts = ctypes.c_uint64()
-    message = ctypes.create_string_buffer(_TEXT_SIZE)
-    status = _library.library().qx480_seconds_to_counts(seconds, ctypes.byref(counts), message, _TEXT_SIZE)
-    if status != Status.OK:
-        raise _failure(status, message, subject, quoted=False)
+    _checked(_library.library().qx480_seconds_to_counts, subject, False, seconds, ctypes.byref(counts))
     return counts.value
 
 
